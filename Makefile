@@ -1,0 +1,26 @@
+# The two commands of the README:
+#   make demo   builds the library and previews the bundled sample pictures into out/
+#   make test   builds the normal and the sanitizer configurations and runs every test in both
+
+JOBS ?= 2
+
+.PHONY: demo test deps build build-asan
+
+deps:
+	@./scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON
+	cmake --build build-asan -j$(JOBS)
+
+demo: build
+	./scripts/demo.sh build out
+
+test: build build-asan
+	ctest --test-dir build -j$(JOBS) --output-on-failure
+	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir build-asan -j$(JOBS) --output-on-failure

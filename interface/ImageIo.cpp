@@ -1,0 +1,286 @@
+#include "ImageIo.h"
+
+#include "cvt_test.h"
+
+#include <cstring>
+
+std::vector<uint32_t> FirstMatchIndices(uint32_t n, uint32_t m)
+{
+    std::vector<uint32_t> taken;
+    if (n == 0 || m == 0)
+        return taken;
+    if (m > n)
+        m = n;
+    taken.reserve(m);
+    const float q = static_cast<float>(static_cast<double>(m) / static_cast<double>(n));
+    uint32_t i = 0;
+    for (uint32_t j = 0; j < n && i < m; ++j) {
+        // The scaled value only grows with j, so once it has passed i no later
+        // j can match i either; the walk still visits j in order.
+        const double scaled = static_cast<double>(j) * static_cast<double>(q);
+        if (static_cast<uint64_t>(scaled) == i) {
+            taken.push_back(j);
+            ++i;
+        }
+    }
+    return taken;
+}
+
+bool PreviewBlockBytes(uint32_t width, uint32_t height, uint32_t* bytes)
+{
+    const uint64_t stride = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
+    return MulSize(stride, height, bytes);
+}
+
+CImageIo::~CImageIo() { ImageFree(&m_pPalette); }
+
+int CImageIo::ReadHeader() { return 0; }
+
+int CImageIo::MakeDib(int32_t*, int32_t*, unsigned char**) { return 0; }
+
+int CImageIo::ReadPreviewRows(unsigned char* const*) { return 0; }
+
+int CImageIo::ComputeDibSize()
+{
+    m_nDibWidth = m_nWidth;
+    m_nDibHeight = m_nHeight;
+    if (m_bFullSize == 0 && (m_nWidth > PREVIEW_LIMIT || m_nHeight > PREVIEW_LIMIT)) {
+        const uint32_t longer = m_nWidth > m_nHeight ? m_nWidth : m_nHeight;
+        const float s = static_cast<float>(static_cast<double>(longer) / PREVIEW_LIMIT);
+        m_nDibWidth = static_cast<uint32_t>(static_cast<double>(m_nWidth) / static_cast<double>(s));
+        m_nDibHeight = static_cast<uint32_t>(static_cast<double>(m_nHeight) / static_cast<double>(s));
+        if (m_nDibWidth == 0)
+            m_nDibWidth = 1;
+        if (m_nDibHeight == 0)
+            m_nDibHeight = 1;
+    }
+    return 1;
+}
+
+bool CImageIo::SwapsChannels() const
+{
+    const FormatId format = FormatFromExtension(m_pszPath);
+    return (format == FMT_BMP || format == FMT_TGA) && m_nChannels == 3;
+}
+
+bool CImageIo::SourceRowBytes(uint32_t* bytes) const
+{
+    if (m_nWidth == 0)
+        return false;
+    const uint64_t last = m_nWidth - 1;
+    const uint64_t step = m_nSamplesPerPixel;
+    uint64_t need = 0;
+    switch (m_nColorMode) {
+    case COLOR_RGB:
+    case COLOR_CMYK:
+        if (m_bPlanar != 0 && !SwapsChannels())
+            need = static_cast<uint64_t>(m_nChannels) * m_nWidth;
+        else
+            need = last * step + m_nChannels;
+        break;
+    case COLOR_INDEXED:
+    case COLOR_BILEVEL:
+    case COLOR_GREY:
+    case COLOR_CHANNEL: {
+        const uint64_t mult = m_bPlanar != 0 ? 1 : step;
+        uint64_t unit = last;
+        if (m_nBitsPerSample == 4)
+            unit = last / 2;
+        else if (m_nBitsPerSample == 1)
+            unit = last / 8;
+        need = unit * mult + 1;
+        break;
+    }
+    default:
+        need = 1;
+        break;
+    }
+    if (need > UINT32_MAX)
+        return false;
+    *bytes = static_cast<uint32_t>(need);
+    return true;
+}
+
+int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
+{
+    if (m_vColumns.empty() || m_nColumnsFor[0] != m_nWidth || m_nColumnsFor[1] != m_nDibWidth) {
+        m_vColumns = FirstMatchIndices(m_nWidth, m_nDibWidth);
+        m_nColumnsFor[0] = m_nWidth;
+        m_nColumnsFor[1] = m_nDibWidth;
+    }
+    if (m_nSwap < 0)
+        m_nSwap = SwapsChannels() ? 1 : 0;
+    const size_t base = static_cast<size_t>(row) * PlaneRowBytes();
+    const size_t step = m_nSamplesPerPixel;
+    const size_t count = m_vColumns.size();
+
+    switch (m_nColorMode) {
+    case COLOR_RGB:
+    case COLOR_CMYK: {
+        const uint32_t channels = m_nChannels < MAX_PREVIEW_CHANNELS ? m_nChannels : MAX_PREVIEW_CHANNELS;
+        if (m_nSwap == 1) {
+            for (size_t i = 0; i < count; ++i) {
+                const unsigned char* px = source + m_vColumns[i] * step;
+                planes[2][base + i] = px[0];
+                planes[1][base + i] = px[1];
+                planes[0][base + i] = px[2];
+            }
+        } else if (m_bPlanar == 0) {
+            for (uint32_t k = 0; k < channels; ++k) {
+                unsigned char* out = planes[k] + base;
+                for (size_t i = 0; i < count; ++i)
+                    out[i] = source[m_vColumns[i] * step + k];
+            }
+        } else {
+            for (uint32_t k = 0; k < channels; ++k) {
+                const unsigned char* in = source + static_cast<size_t>(k) * m_nWidth;
+                unsigned char* out = planes[k] + base;
+                for (size_t i = 0; i < count; ++i)
+                    out[i] = in[m_vColumns[i]];
+            }
+        }
+        break;
+    }
+    case COLOR_INDEXED:
+    case COLOR_BILEVEL:
+    case COLOR_GREY:
+    case COLOR_CHANNEL: {
+        const size_t mult = m_bPlanar != 0 ? 1 : step;
+        unsigned char* out = planes[0] + base;
+        if (m_nBitsPerSample == 4) {
+            for (size_t i = 0; i < count; ++i) {
+                const uint32_t j = m_vColumns[i];
+                const unsigned char b = source[(j / 2) * mult];
+                out[i] = (j & 1) ? (b & 0x0F) : (b >> 4);
+            }
+        } else if (m_nBitsPerSample == 1) {
+            for (size_t i = 0; i < count; ++i) {
+                const uint32_t j = m_vColumns[i];
+                out[i] = (source[(j / 8) * mult] >> (7 - (j % 8))) & 1;
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i)
+                out[i] = source[m_vColumns[i] * mult];
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return 1;
+}
+
+int CImageIo::PlanesToDib(unsigned char* const* planes, unsigned char* bits)
+{
+    const size_t r = PlaneRowBytes();
+    const size_t s = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+    const uint32_t paletteSize = m_pPalette != nullptr ? m_nPaletteSize : 0;
+    for (uint32_t i = 0; i < m_nDibHeight; ++i) {
+        unsigned char* out = bits + static_cast<size_t>(m_nDibHeight - 1 - i) * s;
+        const size_t p = static_cast<size_t>(i) * r;
+        switch (m_nColorMode) {
+        case COLOR_RGB: {
+            const unsigned char* red = planes[0] + p;
+            const unsigned char* green = planes[1] + p;
+            const unsigned char* blue = planes[2] + p;
+            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+                out[0] = blue[x];
+                out[1] = green[x];
+                out[2] = red[x];
+            }
+            break;
+        }
+        case COLOR_CMYK: {
+            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+                unsigned char in[4] = {planes[0][p + x], planes[1][p + x], planes[2][p + x],
+                                       planes[3][p + x]};
+                unsigned char rgb[3] = {0, 0, 0};
+                TransformArgs args{};
+                args.pIn = in;
+                args.pOut = rgb;
+                args.nInStride = 1;
+                args.nOutStride = 1;
+                args.nCount = 1;
+                args.nRows = 1;
+                int16_t status = 0;
+                ColourTransform(3, &args, &status);
+                out[0] = rgb[2];
+                out[1] = rgb[1];
+                out[2] = rgb[0];
+            }
+            break;
+        }
+        case COLOR_INDEXED:
+        case COLOR_BILEVEL: {
+            const unsigned char* index = planes[0] + p;
+            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+                const uint32_t a = index[x];
+                // Indices past the palette show as black.
+                if (a < paletteSize) {
+                    out[0] = m_pPalette[4 * a];
+                    out[1] = m_pPalette[4 * a + 1];
+                    out[2] = m_pPalette[4 * a + 2];
+                }
+            }
+            break;
+        }
+        case COLOR_GREY:
+        case COLOR_CHANNEL: {
+            const unsigned char* grey = planes[0] + p;
+            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3)
+                out[0] = out[1] = out[2] = grey[x];
+            break;
+        }
+        default:
+            return 1;
+        }
+    }
+    return 1;
+}
+
+int CImageIo::MakePlanesPreview(int32_t* width, int32_t* height, unsigned char** bits)
+{
+    ComputeDibSize();
+    return BuildPlanesPreview(width, height, bits);
+}
+
+int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char** bits)
+{
+    if (m_nDibWidth == 0 || m_nDibHeight == 0 || m_nDibWidth > UINT32_MAX / 8 ||
+        m_nDibWidth > INT32_MAX || m_nDibHeight > INT32_MAX)
+        return 0;
+    const uint32_t channels = m_nChannels == 0 ? 1 : m_nChannels;
+    if (channels > MAX_PREVIEW_CHANNELS)
+        return 0;
+    // Every mode reads planes 0 .. its plane count - 1; make sure they exist.
+    const uint32_t needed = m_nColorMode == COLOR_RGB ? 3 : m_nColorMode == COLOR_CMYK ? 4 : 1;
+    if (channels < needed && (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK))
+        return 0;
+
+    uint32_t blockBytes = 0;
+    uint32_t planeBytes = 0;
+    uint32_t allPlanes = 0;
+    if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes) ||
+        !MulSize(PlaneRowBytes(), m_nDibHeight, &planeBytes) ||
+        !MulSize(planeBytes, channels, &allPlanes))
+        return 0;
+
+    ImageBlock<> block;
+    ImageBlock<> planeBlock;
+    if (!block.Alloc(blockBytes, 1) || !planeBlock.Alloc(allPlanes, 1))
+        return 0;
+    unsigned char* planes[MAX_PREVIEW_CHANNELS] = {};
+    for (uint32_t k = 0; k < channels; ++k)
+        planes[k] = planeBlock.get() + static_cast<size_t>(k) * planeBytes;
+
+    if (!ReadPreviewRows(planes))
+        return 0;
+    PlanesToDib(planes, block.get());
+
+    planeBlock.reset();
+    ImageFree(&m_pPalette);
+    *width = static_cast<int32_t>(m_nDibWidth);
+    *height = static_cast<int32_t>(m_nDibHeight);
+    *bits = block.release();
+    return 1;
+}

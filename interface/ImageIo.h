@@ -1,0 +1,136 @@
+// The reader base class, format dispatch and the shared preview steps.
+#pragma once
+
+#include "Afx.h"
+#include "ImageMemory.h"
+
+#include <cstdint>
+#include <vector>
+
+// Format code chosen from the last four characters of a file name.
+enum FormatId : uint16_t {
+    FMT_NONE = 0,
+    FMT_BMP = 1,
+    FMT_EPS = 2,
+    FMT_GIF = 3,
+    FMT_JPEG = 4,
+    FMT_PCX = 5,
+    FMT_PCD = 6,
+    FMT_PICT = 7,
+    FMT_RAW = 8,
+    FMT_RBW = 9,
+    FMT_SCT = 10,
+    FMT_TGA = 11,
+    FMT_TIFF = 12,
+    FMT_AWD = 13,
+    FMT_PNG = 14,
+    FMT_PXR = 15,
+    FMT_PSD = 16,
+};
+
+// Colour arrangement of a source picture; 0 means not recognised.
+enum ColorMode : int32_t {
+    COLOR_NONE = 0,
+    COLOR_BILEVEL = 2,
+    COLOR_GREY = 3,
+    COLOR_RGB = 4,
+    COLOR_CMYK = 5,
+    COLOR_INDEXED = 6,
+    COLOR_CHANNEL = 7,
+};
+
+// Largest side of a fitted preview.
+constexpr uint32_t PREVIEW_LIMIT = 200;
+// Most channel planes a preview is built from.
+constexpr uint32_t MAX_PREVIEW_CHANNELS = 4;
+
+class CImageIo;
+
+FormatId FormatFromExtension(const char* name);
+// A new reader for the name's format, or null; destroyed through its virtual
+// destructor.
+CImageIo* CreateImageReader(const char* name);
+
+// Test seam: when set, CreateImageReader asks this factory first and uses its
+// reader when it returns one.  Null restores the normal dispatch.
+using ReaderFactory = CImageIo* (*)(const char* name);
+void SetReaderFactoryForTesting(ReaderFactory factory);
+
+// Source indices chosen by the first-match sampling rule for a source extent
+// `n` and a preview extent `m`: element i is the first source index whose
+// scaled value truncates to i.  Fewer than `m` elements when single-precision
+// rounding leaves the last preview indices without a source index.
+std::vector<uint32_t> FirstMatchIndices(uint32_t n, uint32_t m);
+
+// Bytes of a preview block of 24-bit rows, each padded to 4 bytes; false when
+// the size does not fit in 32 bits.
+bool PreviewBlockBytes(uint32_t width, uint32_t height, uint32_t* bytes);
+
+class CImageIo : public CObject {
+public:
+    CImageIo() = default;
+    ~CImageIo() override;
+
+    // Reads the header and fills the common fields; 1 when the file is a
+    // picture this reader accepts.  The base accepts nothing.
+    virtual int ReadHeader();
+    // Makes the preview block (bottom-up 24-bit rows) and hands it over
+    // through `bits`; 1 on success.  The base makes none.
+    virtual int MakeDib(int32_t* width, int32_t* height, unsigned char** bits);
+
+    // Preview size from the source size: fitted into 200 x 200 unless
+    // m_bFullSize is set.
+    int ComputeDibSize();
+    // Samples one stored row into preview row `row` of the planes.
+    int SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes);
+    // Turns the planes into the preview block at `bits`.
+    int PlanesToDib(unsigned char* const* planes, unsigned char* bits);
+
+    uint32_t m_nWidth = 0;
+    uint32_t m_nHeight = 0;
+    float m_fXRes = 0;
+    float m_fYRes = 0;
+    int32_t m_nBitsPerPixel = 0;
+    int32_t m_nColorMode = 0;
+    int32_t m_nBitsPerSample = 8;
+    int32_t m_nRowBytes = 0;
+    uint16_t m_nSamplesPerPixel = 0;
+    uint32_t m_nChannels = 0;
+    uint16_t m_nPaletteSize = 0;
+    unsigned char* m_pPalette = nullptr;
+    int32_t m_bPlanar = 1;
+    uint32_t m_nDibWidth = 0;
+    uint32_t m_nDibHeight = 0;
+    int32_t m_nCompression = 0;
+    const char* m_pszPath = nullptr;
+    CFile m_file;
+    int32_t m_bFullSize = 0;
+    int32_t m_nPlaneKind[32] = {};
+    unsigned char* m_pPlane[32] = {};
+
+protected:
+    // The common preview path of readers that sample rows into channel
+    // planes: sizes the preview with ComputeDibSize, then BuildPlanesPreview.
+    int MakePlanesPreview(int32_t* width, int32_t* height, unsigned char** bits);
+    // With m_nDibWidth and m_nDibHeight already set: allocates the preview
+    // block and the planes, has ReadPreviewRows fill the planes, builds the
+    // 24-bit rows, and releases the planes and the palette.  On failure
+    // nothing is left allocated.
+    int BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char** bits);
+    // Fills preview rows 0 .. m_nDibHeight - 1 of the planes from the file;
+    // readers that use MakePlanesPreview override it.  The base fails.
+    virtual int ReadPreviewRows(unsigned char* const* planes);
+
+    // Stride of one preview plane row.
+    uint32_t PlaneRowBytes() const { return AlignedRowBytes(m_nDibWidth * 8); }
+    // Bytes one stored row must hold for SampleRow to take every chosen column.
+    bool SourceRowBytes(uint32_t* bytes) const;
+
+private:
+    // BMP and TGA rows hold blue, green, red.
+    bool SwapsChannels() const;
+    // Column choice of SampleRow, kept for the current source and preview widths.
+    std::vector<uint32_t> m_vColumns;
+    uint32_t m_nColumnsFor[2] = {0, 0};
+    int m_nSwap = -1;  // 1: rows hold blue, green, red; -1: not known yet
+};

@@ -1,0 +1,225 @@
+#include "Afx.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Every open file of the process, by device and inode, with the access and
+// sharing each open asked for.
+struct OpenRecord {
+    int readers = 0;
+    int writers = 0;
+    int denyRead = 0;   // opens that let nobody else read
+    int denyWrite = 0;  // opens that let nobody else write
+};
+
+std::mutex g_shareLock;
+std::map<std::pair<uint64_t, uint64_t>, OpenRecord> g_openFiles;
+
+bool ShareDeniesRead(unsigned share) { return share == CFile::shareExclusive; }
+bool ShareDeniesWrite(unsigned share)
+{
+    return share == CFile::shareExclusive || share == CFile::shareDenyWrite;
+}
+
+// Opens that name no sharing mode are exclusive, as with the platform.
+unsigned ShareOf(unsigned flags)
+{
+    unsigned share = flags & (CFile::shareExclusive | CFile::shareDenyWrite | CFile::shareDenyNone);
+    if (share == CFile::shareDenyWrite || share == CFile::shareDenyNone)
+        return share;
+    return CFile::shareExclusive;
+}
+
+}  // namespace
+
+CFile::~CFile() { Close(); }
+
+bool CFile::Open(const char* fileName, unsigned openFlags)
+{
+    Close();
+    if (fileName == nullptr)
+        return false;
+    const bool write = (openFlags & modeWrite) != 0;
+    const bool create = (openFlags & modeCreate) != 0;
+    const unsigned share = ShareOf(openFlags);
+
+    int flags = (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC;
+    if (create)
+        flags |= O_CREAT;
+    int fd;
+    do {
+        fd = ::open(fileName, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    const auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    {
+        std::lock_guard<std::mutex> lock(g_shareLock);
+        OpenRecord& rec = g_openFiles[key];
+        const bool refused = (write && rec.denyWrite > 0) || (!write && rec.denyRead > 0) ||
+                             (ShareDeniesRead(share) && rec.readers > 0) ||
+                             (ShareDeniesWrite(share) && rec.writers > 0);
+        if (refused) {
+            if (rec.readers == 0 && rec.writers == 0)
+                g_openFiles.erase(key);
+            ::close(fd);
+            return false;
+        }
+        (write ? rec.writers : rec.readers)++;
+        if (ShareDeniesRead(share))
+            rec.denyRead++;
+        if (ShareDeniesWrite(share))
+            rec.denyWrite++;
+    }
+    m_hFile = fd;
+    m_nShare = share;
+    m_bWrite = write;
+    m_nDevice = key.first;
+    m_nInode = key.second;
+    m_strFileName = fileName;
+
+    // The file is emptied only once the sharing rule has let the open through.
+    if (create && ::ftruncate(fd, 0) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void CFile::Close()
+{
+    if (m_hFile < 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_shareLock);
+        const auto key = std::make_pair(m_nDevice, m_nInode);
+        auto it = g_openFiles.find(key);
+        if (it != g_openFiles.end()) {
+            OpenRecord& rec = it->second;
+            (m_bWrite ? rec.writers : rec.readers)--;
+            if (ShareDeniesRead(m_nShare))
+                rec.denyRead--;
+            if (ShareDeniesWrite(m_nShare))
+                rec.denyWrite--;
+            if (rec.readers == 0 && rec.writers == 0)
+                g_openFiles.erase(it);
+        }
+    }
+    ::close(m_hFile);
+    m_hFile = -1;
+}
+
+void CFile::Throw(int cause, int osError) const
+{
+    throw CFileException(cause, osError, m_strFileName);
+}
+
+uint32_t CFile::Read(void* buffer, uint32_t count)
+{
+    if (m_hFile < 0)
+        Throw(CFileException::generic, EBADF);
+    auto* out = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(m_hFile, out + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            Throw(CFileException::hardIO, errno);
+        }
+        if (got == 0)
+            break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+void CFile::Write(const void* buffer, uint32_t count)
+{
+    if (m_hFile < 0)
+        Throw(CFileException::generic, EBADF);
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::write(m_hFile, in + done, count - done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            Throw(errno == ENOSPC ? CFileException::diskFull : CFileException::hardIO, errno);
+        }
+        if (put == 0)
+            Throw(CFileException::diskFull, ENOSPC);
+        done += static_cast<uint32_t>(put);
+    }
+}
+
+uint64_t CFile::Seek(int64_t offset, unsigned from)
+{
+    if (m_hFile < 0)
+        Throw(CFileException::generic, EBADF);
+    int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
+    const off_t pos = ::lseek(m_hFile, static_cast<off_t>(offset), whence);
+    if (pos < 0)
+        Throw(CFileException::badSeek, errno);
+    return static_cast<uint64_t>(pos);
+}
+
+uint64_t CFile::GetPosition() const
+{
+    if (m_hFile < 0)
+        Throw(CFileException::generic, EBADF);
+    const off_t pos = ::lseek(m_hFile, 0, SEEK_CUR);
+    if (pos < 0)
+        Throw(CFileException::badSeek, errno);
+    return static_cast<uint64_t>(pos);
+}
+
+uint64_t CFile::GetLength() const
+{
+    if (m_hFile < 0)
+        Throw(CFileException::generic, EBADF);
+    struct stat st;
+    if (::fstat(m_hFile, &st) != 0)
+        Throw(CFileException::hardIO, errno);
+    return static_cast<uint64_t>(st.st_size);
+}
+
+namespace {
+MessageBoxHook g_messageHook = nullptr;
+void* g_messageContext = nullptr;
+}  // namespace
+
+int AfxMessageBox(const std::string& text)
+{
+    if (g_messageHook != nullptr) {
+        g_messageHook(text, g_messageContext);
+    } else {
+        std::string line = text;
+        for (char& c : line)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+    return 1;  // OK
+}
+
+void SetMessageBoxHook(MessageBoxHook hook, void* context)
+{
+    g_messageHook = hook;
+    g_messageContext = context;
+}

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building and testing need, only when
+# one is missing.
+set -e
+PACKAGES="cmake g++ make binutils pkg-config libgtest-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev"
+missing=""
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "installing:$missing"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing

@@ -1,0 +1,82 @@
+#include "TestSupport.h"
+
+#include "Afx.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr)
+        std::abort();
+    m_path = name.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+void Collect(const std::string& text, void* context)
+{
+    static_cast<MessageCapture*>(context)->messages.push_back(text);
+}
+
+uint64_t g_total = 0;
+uint64_t g_avail = 0;
+bool g_failAll = false;
+
+MemoryStatus FakeStatus() { return MemoryStatus{g_total, g_avail}; }
+bool Gate(size_t bytes)
+{
+    FakeMemory::requests.push_back(bytes);
+    return !g_failAll;
+}
+}  // namespace
+
+MessageCapture::MessageCapture() { SetMessageBoxHook(&Collect, this); }
+MessageCapture::~MessageCapture() { SetMessageBoxHook(nullptr, nullptr); }
+
+std::vector<size_t> FakeMemory::requests;
+
+FakeMemory::FakeMemory(uint64_t total, uint64_t avail)
+{
+    g_total = total;
+    g_avail = avail;
+    g_failAll = false;
+    requests.clear();
+    SetMemoryStatusSource(&FakeStatus);
+    SetAllocationGate(&Gate);
+}
+
+FakeMemory::~FakeMemory()
+{
+    SetMemoryStatusSource(nullptr);
+    SetAllocationGate(nullptr);
+    g_failAll = false;
+}
+
+void FakeMemory::FailAll(bool fail) { g_failAll = fail; }
+
+std::string TestData(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/" + name; }

@@ -1,0 +1,312 @@
+// quorvel: command-line host of the library.  It uses only the public header
+// and the two exports, as any host would.
+#include "quorvel.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+
+const char kMainUsage[] =
+    "usage: quorvel COMMAND [OPTIONS] ...\n"
+    "\n"
+    "commands:\n"
+    "  info      report the physical size (and preview size) of pictures\n"
+    "  preview   write a picture's preview as BMP or PNG\n"
+    "\n"
+    "Run 'quorvel COMMAND --help' for the options of a command.\n";
+
+const char kInfoUsage[] =
+    "usage: quorvel info [--json] [--mode 0|1|2] [--colour-dir DIR] FILE...\n"
+    "\n"
+    "Prints one line per file: format, width x height in inches and, when a\n"
+    "preview is asked for (--mode 1 fitted into 200 x 200, --mode 2 full size),\n"
+    "the preview size.  --json prints one JSON object per line.  DIR is the\n"
+    "directory beside which color/otd.cvt lies (default: the current directory).\n";
+
+const char kPreviewUsage[] =
+    "usage: quorvel preview [--full] [--colour-dir DIR] -o OUT FILE\n"
+    "\n"
+    "Writes the preview of FILE (fitted into 200 x 200, or full size with\n"
+    "--full) to OUT: a PNG file when OUT ends in .png, else a 24-bit BMP.\n";
+
+struct Preview {
+    int32_t width = 0;
+    int32_t height = 0;
+    unsigned char* bits = nullptr;
+    ~Preview() { QuorvelFreePreview(bits); }
+};
+
+uint32_t Stride(int32_t width) { return ((static_cast<uint32_t>(width) * 24 + 31) / 32) * 4; }
+
+std::string FormatName(const std::string& path)
+{
+    if (path.size() < 4 || path[path.size() - 4] != '.')
+        return "?";
+    std::string ext = path.substr(path.size() - 3);
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return ext;
+}
+
+// Why a picture could not be read, as far as a host can tell.
+std::string Reason(const std::string& path)
+{
+    if (FormatName(path) == "?")
+        return "file name has no recognised extension";
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return std::string("cannot open: ") + std::strerror(errno);
+    std::fclose(f);
+    return "not readable as a picture of its format";
+}
+
+std::string JsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void Put16(std::vector<unsigned char>& v, uint32_t x)
+{
+    v.push_back(static_cast<unsigned char>(x));
+    v.push_back(static_cast<unsigned char>(x >> 8));
+}
+void Put32(std::vector<unsigned char>& v, uint32_t x)
+{
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
+bool WriteBmp(const char* out, const Preview& p)
+{
+    const uint32_t image = Stride(p.width) * static_cast<uint32_t>(p.height);
+    std::vector<unsigned char> header;
+    header.push_back('B');
+    header.push_back('M');
+    Put32(header, 54 + image);
+    Put32(header, 0);
+    Put32(header, 54);
+    Put32(header, 40);
+    Put32(header, static_cast<uint32_t>(p.width));
+    Put32(header, static_cast<uint32_t>(p.height));
+    Put16(header, 1);
+    Put16(header, 24);
+    Put32(header, 0);
+    Put32(header, image);
+    Put32(header, 2835);
+    Put32(header, 2835);
+    Put32(header, 0);
+    Put32(header, 0);
+    FILE* f = std::fopen(out, "wb");
+    if (f == nullptr)
+        return false;
+    bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
+              std::fwrite(p.bits, 1, image, f) == image;
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
+bool WritePng(const char* out, const Preview& p)
+{
+    FILE* f = std::fopen(out, "wb");
+    if (f == nullptr)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    std::vector<unsigned char> row(static_cast<size_t>(p.width) * 3);
+    bool ok = false;
+    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, f);
+        png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
+                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        const uint32_t stride = Stride(p.width);
+        for (int32_t y = p.height - 1; y >= 0; --y) {
+            const unsigned char* in = p.bits + static_cast<size_t>(y) * stride;
+            for (int32_t x = 0; x < p.width; ++x) {
+                row[3 * x] = in[3 * x + 2];
+                row[3 * x + 1] = in[3 * x + 1];
+                row[3 * x + 2] = in[3 * x];
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, info);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
+bool EndsWith(const std::string& s, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    if (s.size() < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        char c = s[s.size() - n + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+int Usage(const char* text)
+{
+    std::fputs(text, stderr);
+    return kExitUsage;
+}
+
+int CmdInfo(int argc, char** argv)
+{
+    bool json = false;
+    int32_t mode = 0;
+    std::string colourDir = ".";
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kInfoUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--mode" && i + 1 < argc) {
+            const std::string m = argv[++i];
+            if (m != "0" && m != "1" && m != "2")
+                return Usage(kInfoUsage);
+            mode = m[0] - '0';
+        } else if (arg == "--colour-dir" && i + 1 < argc) {
+            colourDir = argv[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage(kInfoUsage);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty())
+        return Usage(kInfoUsage);
+
+    int status = kExitOk;
+    for (const std::string& file : files) {
+        ImageSummary summary;
+        Preview preview;
+        const int ok = GetQuorvel(file.c_str(), &summary, mode, colourDir.c_str());
+        preview.bits = summary.pPreviewBits;
+        if (json) {
+            std::printf("{\"file\":%s,\"ok\":%s", JsonString(file).c_str(), ok ? "true" : "false");
+            if (ok) {
+                std::printf(",\"format\":%s,\"width_in\":%.6g,\"height_in\":%.6g",
+                            JsonString(FormatName(file)).c_str(), summary.fWidthInches,
+                            summary.fHeightInches);
+                if (mode != 0)
+                    std::printf(",\"preview_width\":%d,\"preview_height\":%d", summary.nPreviewWidth,
+                                summary.nPreviewHeight);
+            } else {
+                std::printf(",\"error\":%s", JsonString(Reason(file)).c_str());
+            }
+            std::printf("}\n");
+        } else if (ok) {
+            std::printf("%s: %s %.4g x %.4g in", file.c_str(), FormatName(file).c_str(),
+                        summary.fWidthInches, summary.fHeightInches);
+            if (mode != 0)
+                std::printf(", preview %d x %d", summary.nPreviewWidth, summary.nPreviewHeight);
+            std::printf("\n");
+        } else {
+            std::printf("%s: %s\n", file.c_str(), Reason(file).c_str());
+        }
+        if (!ok)
+            status = kExitUnreadable;
+    }
+    return status;
+}
+
+int CmdPreview(int argc, char** argv)
+{
+    bool full = false;
+    std::string colourDir = ".";
+    std::string out;
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kPreviewUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--full") {
+            full = true;
+        } else if (arg == "--colour-dir" && i + 1 < argc) {
+            colourDir = argv[++i];
+        } else if (arg == "-o" && i + 1 < argc) {
+            out = argv[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage(kPreviewUsage);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (out.empty() || files.size() != 1)
+        return Usage(kPreviewUsage);
+
+    ImageSummary summary;
+    Preview preview;
+    const int ok = GetQuorvel(files[0].c_str(), &summary, full ? QUORVEL_PREVIEW_FULL : QUORVEL_PREVIEW_FITTED,
+                              colourDir.c_str());
+    preview.bits = summary.pPreviewBits;
+    if (!ok || preview.bits == nullptr) {
+        std::fprintf(stderr, "quorvel: %s: %s\n", files[0].c_str(), Reason(files[0]).c_str());
+        return kExitUnreadable;
+    }
+    preview.width = summary.nPreviewWidth;
+    preview.height = summary.nPreviewHeight;
+    const bool written = EndsWith(out, ".png") ? WritePng(out.c_str(), preview) : WriteBmp(out.c_str(), preview);
+    if (!written) {
+        std::fprintf(stderr, "quorvel: cannot write %s\n", out.c_str());
+        return kExitUnreadable;
+    }
+    std::printf("%s: preview %d x %d -> %s\n", files[0].c_str(), preview.width, preview.height, out.c_str());
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage(kMainUsage);
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kMainUsage, stdout);
+        return kExitOk;
+    }
+    if (command == "info")
+        return CmdInfo(argc - 2, argv + 2);
+    if (command == "preview")
+        return CmdPreview(argc - 2, argv + 2);
+    std::fprintf(stderr, "quorvel: unknown command '%s'\n", command.c_str());
+    return Usage(kMainUsage);
+}
