@@ -43,6 +43,7 @@ const Fixture kFixtures[] = {
     {"tiff_bw1_none.tif", Kind::Bilevel},      {"tiff_bw1w_packbits_be.tif", Kind::Bilevel},
     {"tiff_bw1_lzw.tif", Kind::Bilevel},       {"tiff_bw1w_ccitt.tif", Kind::Bilevel},
     {"tiff_bw1_ccitt_be.tif", Kind::Bilevel, true},  {"tiff_wide_ccitt.tif", Kind::Bilevel},
+    {"tiff_runs_ccitt.tif", Kind::Bilevel},
     {"tiff_wide_lzw2.tif", Kind::Rgb},
 };
 

@@ -60,4 +60,6 @@ tiffcp -c lzw -L -r 5 "$T/bw1.tif" tiff_bw1_lzw.tif
 python3 make_tiff_ccitt.py "$T/bw.pbm" tiff_bw1w_ccitt.tif 0 5
 python3 make_tiff_ccitt.py "$T/bw.pbm" tiff_bw1_ccitt_be.tif 1 23 b
 python3 make_tiff_ccitt.py "$T/wide.pbm" tiff_wide_ccitt.tif 0 2
+python3 make_tiff_runs.py "$T/runs.pbm"
+python3 make_tiff_ccitt.py "$T/runs.pbm" tiff_runs_ccitt.tif 0 3
 tiffcp -c lzw:2 -L -r 2 "$T/wide.tif" tiff_wide_lzw2.tif
