@@ -340,14 +340,27 @@ int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row
 {
     if (rows == 0)
         return 1;
-    m_nCodeBits = 0;
-    m_nCodeByte = 0;
-    auto bitsLeft = [this]() {
-        return static_cast<uint64_t>(m_pCodeEnd - m_pCodeNext) * 8 + m_nCodeBits;
+    // Codes are taken from a 64-bit window over the strip's bytes (most
+    // significant bit first); a code cut off by the end of the strip ends it.
+    uint64_t window = 0;
+    int windowBits = 0;
+    const unsigned char* next = m_pCodeNext;
+    const unsigned char* const end = m_pCodeEnd;
+    auto take = [&](int width, uint32_t* out) {
+        while (windowBits <= 56 && next != end) {
+            window |= static_cast<uint64_t>(*next++) << (56 - windowBits);
+            windowBits += 8;
+        }
+        if (windowBits < width)
+            return false;
+        *out = static_cast<uint32_t>(window >> (64 - width));
+        window <<= width;
+        windowBits -= width;
+        return true;
     };
-    if (bitsLeft() < 9)
+    uint32_t code = 0;
+    if (!take(9, &code))
         return 1;  // an empty strip holds no rows
-    uint32_t code = ReadLzwCode(9);
     if (code != LZW_CLEAR)
         return 0;
 
@@ -476,10 +489,8 @@ int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row
             }
             previous = static_cast<int32_t>(code);
         }
-        // A code cut off by the end of the strip ends it.
-        if (bitsLeft() < static_cast<uint64_t>(width))
+        if (!take(width, &code))
             break;
-        code = ReadLzwCode(width);
     }
     return 1;
 }
