@@ -34,7 +34,7 @@ void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
 }
 
 // A table file; every field can be spoilt.  Negative numbers leave a tag out.
-struct TableSpec {
+struct TableLayout {
     uint32_t dirOffset = 8;
     int width = 289;
     int height = 289;
@@ -46,7 +46,7 @@ struct TableSpec {
     std::vector<uint8_t> data;
 };
 
-std::vector<uint8_t> TableBytes(const TableSpec& s)
+std::vector<uint8_t> TableBytes(const TableLayout& s)
 {
     struct E {
         uint16_t tag, type;
@@ -104,9 +104,9 @@ std::vector<uint8_t> Pattern(size_t n, unsigned seed)
     return v;
 }
 
-TableSpec FullTable(unsigned seed)
+TableLayout FullTable(unsigned seed)
 {
-    TableSpec s;
+    TableLayout s;
     s.data = Pattern(COLOUR_TABLE_USED, seed);
     return s;
 }
@@ -336,10 +336,10 @@ protected:
 
     void ExpectUnchanged() { EXPECT_TRUE(Snapshot() == before); }
 
-    // Loads spec from host/color and expects it to be refused silently.
-    void ExpectRefused(const TableSpec& spec)
+    // Loads the layout from host/color and expects it to be refused silently.
+    void ExpectRefused(const TableLayout& layout)
     {
-        Install(host + "/color", TableBytes(spec));
+        Install(host + "/color", TableBytes(layout));
         MessageCapture capture;
         EXPECT_EQ(LoadFrom(host.c_str()), -1);
         EXPECT_TRUE(capture.messages.empty());
@@ -354,12 +354,12 @@ protected:
 TEST_F(ColourTableLoad, FullTableFillsTheTableAndRebuildsTheGridOffsets)
 {
     std::memset(GridOffsets, 0, sizeof GridOffsets);
-    const TableSpec spec = FullTable(11);
-    Install(host + "/color", TableBytes(spec));
+    const TableLayout layout = FullTable(11);
+    Install(host + "/color", TableBytes(layout));
     MessageCapture capture;
     EXPECT_EQ(LoadFrom(host.c_str()), 1);
     EXPECT_TRUE(capture.messages.empty());
-    EXPECT_EQ(std::memcmp(ColourTable, spec.data.data(), COLOUR_TABLE_USED), 0);
+    EXPECT_EQ(std::memcmp(ColourTable, layout.data.data(), COLOUR_TABLE_USED), 0);
     EXPECT_EQ(std::memcmp(ColourTable + COLOUR_TABLE_USED, before.data() + COLOUR_TABLE_USED,
                           COLOUR_TABLE_BYTES - COLOUR_TABLE_USED),
               0);  // the spare room is left alone
@@ -372,7 +372,7 @@ TEST_F(ColourTableLoad, FullTableFillsTheTableAndRebuildsTheGridOffsets)
 
 TEST_F(ColourTableLoad, LooksInColorFirstThenInTheParentsColor)
 {
-    const TableSpec a = FullTable(21), b = FullTable(22);
+    const TableLayout a = FullTable(21), b = FullTable(22);
     Install(dir.File("color"), TableBytes(b));  // host/../color
     std::filesystem::create_directories(host);
     MessageCapture capture;
@@ -387,7 +387,7 @@ TEST_F(ColourTableLoad, LooksInColorFirstThenInTheParentsColor)
 
 TEST_F(ColourTableLoad, ExplicitTableDirReplacesOnlyTheFirstPlace)
 {
-    const TableSpec a = FullTable(31), b = FullTable(32);
+    const TableLayout a = FullTable(31), b = FullTable(32);
     Install(dir.File("elsewhere"), TableBytes(a));
     Install(host + "/color", TableBytes(b));
     EXPECT_EQ(LoadFrom(host.c_str(), dir.File("elsewhere").c_str()), 1);
@@ -420,7 +420,7 @@ TEST_F(ColourTableLoad, NullBaseDirFailsQuietly)
 
 TEST_F(ColourTableLoad, RefusedDirectoriesLeaveThePreviousTable)
 {
-    TableSpec s = FullTable(40);
+    TableLayout s = FullTable(40);
     s.compression = 5;  // LZW
     ExpectRefused(s);
     s = FullTable(40);
@@ -445,7 +445,7 @@ TEST_F(ColourTableLoad, RefusedDirectoriesLeaveThePreviousTable)
 TEST_F(ColourTableLoad, UnsafeTablesAreRefused)
 {
     // Samples per pixel neither 3 nor 4 give no data offset.
-    TableSpec s = FullTable(50);
+    TableLayout s = FullTable(50);
     for (int samples : {1, 2, 5, -1}) {
         s.samples = samples;
         ExpectRefused(s);
@@ -480,7 +480,7 @@ TEST_F(ColourTableLoad, ShortAndDamagedFilesAreRefused)
 
 TEST_F(ColourTableLoad, TableFillingTheWholeBufferIsRead)
 {
-    TableSpec s;
+    TableLayout s;
     s.width = 340;
     s.height = 295;  // 340 * 295 * 3 = 300,900
     s.data = Pattern(COLOUR_TABLE_BYTES, 70);
@@ -493,7 +493,7 @@ TEST_F(ColourTableLoad, TableFillingTheWholeBufferIsRead)
 TEST_F(ColourTableLoad, ShortTablesFillOnlyTheLeadingEntries)
 {
     // Two rows of two pixels in a file far shorter than 600 bytes.
-    TableSpec s;
+    TableLayout s;
     s.width = 2;
     s.height = 2;
     s.bits = {8};
@@ -534,7 +534,7 @@ TEST_F(ColourTableLoad, ReadErrorShowsErrorAndKeepsTheTable)
 
 TEST_F(ColourTableLoad, ParseTableHeaderReportsTheFields)
 {
-    TableSpec s = FullTable(80);
+    TableLayout s = FullTable(80);
     s.samples = 4;
     s.stripsOutOfLine = true;
     const std::vector<uint8_t> bytes = TableBytes(s);
@@ -552,7 +552,7 @@ TEST_F(ColourTableLoad, ParseTableHeaderReportsTheFields)
     EXPECT_EQ(h.nDataOffset, bytes.size() - COLOUR_TABLE_USED);
 
     // Fields start cleared: a directory without them leaves zeros.
-    TableSpec bare = s;
+    TableLayout bare = s;
     bare.width = bare.height = bare.samples = bare.planar = -1;
     bare.bits = {};
     Install(host, TableBytes(bare));
@@ -628,7 +628,7 @@ TEST_F(ColourThroughGetQuorvel, SizeOnlyNeverTouchesTheHostDirectory)
 
 TEST_F(ColourThroughGetQuorvel, EveryPreviewCallLoadsEvenWhenThePictureFails)
 {
-    const TableSpec a = FullTable(91);
+    const TableLayout a = FullTable(91);
     Install(host + "/color", TableBytes(a));
     MessageCapture capture;
     EXPECT_EQ(GetQuorvel(dir.File("missing.raw").c_str(), &summary, 1, host.c_str()), 0);
@@ -646,7 +646,7 @@ TEST_F(ColourThroughGetQuorvel, EveryPreviewCallLoadsEvenWhenThePictureFails)
 
 TEST_F(ColourThroughGetQuorvel, CmykPreviewTakesItsColoursFromTheTable)
 {
-    const TableSpec a = FullTable(92);
+    const TableLayout a = FullTable(92);
     Install(host + "/color", TableBytes(a));
     ASSERT_EQ(GetQuorvel(picture.c_str(), &summary, 1, host.c_str()), 1);
     ASSERT_EQ(summary.nPreviewWidth, 2);
