@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -49,7 +50,8 @@ std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, uint16_t bits,
     Put16(v, 26, 1);
     Put16(v, 28, bits);
     Put32(v, 46, static_cast<uint32_t>(palette.size() / 4));
-    std::memcpy(v.data() + 54, palette.data(), palette.size());
+    if (!palette.empty())
+        std::memcpy(v.data() + 54, palette.data(), palette.size());
     uint8_t* data = v.data() + 54 + palette.size();
     for (uint32_t j = 0; j < rows; ++j)
         for (uint32_t b = 0; b < f; ++b)
@@ -528,6 +530,24 @@ TEST(BmpRows, ReadPlanesFillsPlanesTopRowFirst)
     EXPECT_EQ(plane[16], 0);  // bottom row: the first stored
     EXPECT_EQ(plane[18], 2);
     EXPECT_EQ(io.ReadPlanes(4, 3, planes), 0);  // wider than the picture
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BmpCli, PreviewOfTheBundledSamplesWritesPngFiles)
+{
+    TempDir dir;
+    for (const char* sample : {"plasma24_160x100.bmp", "shapes4_320x200.bmp"}) {
+        const std::string out = dir.File(std::string(sample) + ".png");
+        const std::string command = std::string("'") + QUORVEL_CLI + "' preview --colour-dir '" + dir.path() +
+                                    "' -o '" + out + "' '" + QUORVEL_SAMPLES + "/" + sample + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << sample;
+        const std::vector<uint8_t> png = ReadFileBytes(out);
+        ASSERT_GE(png.size(), 8u) << sample;
+        EXPECT_EQ(std::memcmp(png.data(), "\x89PNG\r\n\x1a\n", 8), 0) << sample;
+    }
 }
 
 }  // namespace
