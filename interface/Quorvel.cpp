@@ -3,6 +3,7 @@
 
 #include "ImageIo.h"
 #include "cvt_test.h"
+#include "iBmpIo.h"
 
 #include <cmath>
 #include <cstring>
@@ -83,6 +84,8 @@ CImageIo* CreateImageReader(const char* name)
             return reader;
     }
     switch (FormatFromExtension(name)) {
+    case FMT_BMP:
+        return new (std::nothrow) CBmpIo(name);
     default:
         return nullptr;
     }
