@@ -3,6 +3,7 @@
 
 #include "ImageIo.h"
 #include "cvt_test.h"
+#include "iJpegIo.h"
 
 #include <cmath>
 #include <cstring>
@@ -83,6 +84,8 @@ CImageIo* CreateImageReader(const char* name)
             return reader;
     }
     switch (FormatFromExtension(name)) {
+    case FMT_JPEG:
+        return new (std::nothrow) CJpegIo(name);
     default:
         return nullptr;
     }
