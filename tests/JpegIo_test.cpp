@@ -455,7 +455,8 @@ TEST(JpegIo, DamagedFilesFailCleanly)
     EXPECT_EQ(OpenDescriptors(), before);
 
     // A file that cannot be opened leaves the reader's file closed.
-    CJpegIo missing(dir.File("missing.jpg").c_str());
+    const std::string missingPath = dir.File("missing.jpg");
+    CJpegIo missing(missingPath.c_str());
     EXPECT_EQ(missing.ReadHeader(), 0);
     EXPECT_FALSE(missing.m_file.IsOpen());
 }
