@@ -5,6 +5,7 @@
 //   JpegIo_bench [benchmark options]    runs the benchmarks on 8000 x 6000
 //                                       files made in /tmp (cjpeg needed)
 //   JpegIo_bench --once FILE MODE PLAIN one GetQuorvel call (for /usr/bin/time)
+//   JpegIo_bench --verify [FILE...]     short cuts give the same previews
 #include "ImageMemory.h"
 #include "iJpegIo.h"
 #include "quorvel.h"
@@ -64,6 +65,27 @@ bool MakeFiles()
     return ok;
 }
 
+// Whether the short cuts give the same fitted preview as decoding every
+// scanline on this file.
+bool SamePreview(const char* path)
+{
+    ImageSummary plain{}, fast{};
+    CJpegIo::SetPlainDecodeForTesting(true);
+    const int a = GetQuorvel(path, &plain, 1, "/tmp");
+    CJpegIo::SetPlainDecodeForTesting(false);
+    const int b = GetQuorvel(path, &fast, 1, "/tmp");
+    bool same = a == 1 && b == 1 && plain.nPreviewWidth == fast.nPreviewWidth &&
+                plain.nPreviewHeight == fast.nPreviewHeight;
+    if (same) {
+        const size_t stride = ((static_cast<size_t>(plain.nPreviewWidth) * 24 + 31) / 32) * 4;
+        same = std::memcmp(plain.pPreviewBits, fast.pPreviewBits, stride * plain.nPreviewHeight) == 0;
+    }
+    ImageFree(&plain.pPreviewBits);
+    ImageFree(&fast.pPreviewBits);
+    std::printf("%s: fitted preview %s\n", path, same ? "identical" : "DIFFERS");
+    return same;
+}
+
 int OneCall(const char* path, int mode, bool plain)
 {
     CJpegIo::SetPlainDecodeForTesting(plain);
@@ -107,6 +129,14 @@ int main(int argc, char** argv)
         return OneCall(argv[2], std::atoi(argv[3]), std::atoi(argv[4]) != 0) == 1 ? 0 : 1;
     if (argc == 2 && std::strcmp(argv[1], "--make-files") == 0)
         return MakeFiles() ? 0 : 1;
+    if (argc >= 2 && std::strcmp(argv[1], "--verify") == 0) {
+        if (argc == 2)
+            return MakeFiles() && SamePreview(kBaseline) && SamePreview(kProgressive) ? 0 : 1;
+        bool all = true;
+        for (int i = 2; i < argc; ++i)
+            all = SamePreview(argv[i]) && all;
+        return all ? 0 : 1;
+    }
     if (!MakeFiles()) {
         std::fprintf(stderr, "cannot make the benchmark files in /tmp (is cjpeg installed?)\n");
         return 1;

@@ -5,7 +5,7 @@
 # Usage: bench/jpeg_compare.sh BUILD_DIR   (configured with -DQUORVEL_BENCH=ON)
 set -eu
 BENCH=${1:-build-bench}/bench/JpegIo_bench
-"$BENCH" --make-files
+"$BENCH" --verify
 measure() {
   label=$1; shift
   /usr/bin/time -f "%e %M" -o /tmp/quorvel_bench_time "$@" >/dev/null 2>/dev/null || true

@@ -144,7 +144,10 @@ int DecodeRows(JpegDecode* d, const SamplePlan* plan)
         if (plan->skip) {
             // Rows up to the next one taken are passed over; the last row is
             // always decoded, so that the rest of the file is read to its end
-            // exactly as a full decode reads it.
+            // exactly as a full decode reads it.  Every skip is followed by a
+            // read: two skips in a row can yield wrong rows (seen with
+            // libjpeg-turbo 2.1.5 when the first ends on the last row of an
+            // iMCU row), while skip-then-read matches the full decode.
             const JDIMENSION target = next < plan->rowCount ? plan->rows[next] : last;
             if (target > r) {
                 jpeg_skip_scanlines(cinfo, target - r);

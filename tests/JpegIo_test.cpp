@@ -135,7 +135,8 @@ std::vector<std::pair<uint32_t, uint32_t>> SizesFor(uint32_t w, uint32_t h)
 {
     std::vector<std::pair<uint32_t, uint32_t>> sizes = {
         {w, h}, {w, 1}, {1, h}, {w, 2}, {w, 3}, {w, 7}, {w / 2, 13}, {w, 17},
-        {w / 3, h / 3}, {w - 1, h - 1}, {w, h / 2}, {5, h - 7}, {w, h / 8 + 1}};
+        {w / 3, h / 3}, {w - 1, h - 1}, {w, h / 2}, {5, h - 7}, {w, h / 8 + 1},
+        {w, 29}, {w, 41}, {w, 97}};
     CImageIo fit;
     fit.m_nWidth = w;
     fit.m_nHeight = h;
@@ -182,9 +183,10 @@ size_t FindMarker(const std::vector<uint8_t>& b, uint8_t code, size_t from = 2)
     return std::string::npos;
 }
 
-const char* const kRgbFixtures[] = {"jpeg_444.jpg", "jpeg_422.jpg", "jpeg_420.jpg",
-                                    "jpeg_440.jpg", "jpeg_progressive.jpg",
-                                    "jpeg_restart.jpg", "jpeg_grey.jpg"};
+const char* const kRgbFixtures[] = {
+    "jpeg_444.jpg",         "jpeg_422.jpg",     "jpeg_420.jpg",        "jpeg_440.jpg",
+    "jpeg_411.jpg",         "jpeg_grey.jpg",    "jpeg_progressive.jpg", "jpeg_restart.jpg",
+    "jpeg_arithmetic.jpg",  "jpeg_arithmetic_progressive.jpg"};
 
 // ---------------------------------------------------------------------------
 
