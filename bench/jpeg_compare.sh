@@ -5,18 +5,25 @@
 # Usage: bench/jpeg_compare.sh BUILD_DIR   (configured with -DQUORVEL_BENCH=ON)
 set -eu
 BENCH=${1:-build-bench}/bench/JpegIo_bench
-"$BENCH" --verify
+"$BENCH" --verify 2>/dev/null
+
+# Best wall time and largest peak resident set of three runs.
 measure() {
   label=$1; shift
-  /usr/bin/time -f "%e %M" -o /tmp/quorvel_bench_time "$@" >/dev/null 2>/dev/null || true
-  set -- $(cat /tmp/quorvel_bench_time | tail -1)
-  printf '| %-44s | %6s s | %7d MB |\n' "$label" "$1" $(( $2 / 1024 ))
+  for run in 1 2 3; do
+    /usr/bin/time -f "%e %M" -a -o /tmp/quorvel_bench_time "$@" >/dev/null 2>&1 || true
+  done
+  awk -v label="$label" 'NR == 1 || $1 < best { best = $1 } $2 > peak { peak = $2 }
+    END { printf "| %-52s | %6.2f s | %7d MB |\n", label, best, peak / 1024 }' /tmp/quorvel_bench_time
+  rm -f /tmp/quorvel_bench_time
 }
-printf '| %-44s | %8s | %10s |\n' "command" "wall" "peak RSS"
-printf '|%s|%s|%s|\n' "----------------------------------------------" "----------" "------------"
+
+rm -f /tmp/quorvel_bench_time
+printf '| %-52s | %8s | %10s |\n' "command" "wall" "peak RSS"
+printf '|%s|%s|%s|\n' "------------------------------------------------------" "----------" "------------"
 for kind in baseline progressive; do
   f=/tmp/quorvel_bench_$kind.jpg
-  measure "$kind: quorvel size only, starts the decode" "$BENCH" --once "$f" 0 1
+  measure "$kind: quorvel size only, decode started" "$BENCH" --once "$f" 0 1
   measure "$kind: quorvel size only, short cuts" "$BENCH" --once "$f" 0 0
   measure "$kind: quorvel fitted, every scanline" "$BENCH" --once "$f" 1 1
   measure "$kind: quorvel fitted, short cuts" "$BENCH" --once "$f" 1 0
@@ -24,3 +31,4 @@ for kind in baseline progressive; do
   measure "$kind: vipsthumbnail -s 200" vipsthumbnail "$f" -s 200 -o /tmp/quorvel_bench_vips.jpg
   measure "$kind: convert -sample 200x200" convert "$f" -sample 200x200 /tmp/quorvel_bench_im.bmp
 done
+rm -f /tmp/quorvel_bench_vips.jpg /tmp/quorvel_bench_im.bmp
