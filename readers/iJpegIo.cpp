@@ -1,5 +1,8 @@
 #include "iJpegIo.h"
 
+#include "GlobalMemory.h"
+
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +40,7 @@ struct JpegErrorManager {
 struct JpegDecode {
     FILE* stream;
     bool created;
+    long memoryLimit;  // bytes the library may hold in its large buffers
     JpegErrorManager err;
     jpeg_decompress_struct cinfo;
 };
@@ -44,6 +48,12 @@ struct JpegDecode {
 bool OpenDecode(JpegDecode* d, const char* path)
 {
     std::memset(d, 0, sizeof *d);
+    // The library's large buffers (for a multi-scan file, the coefficients of
+    // the whole picture) are bounded as a strict image-memory request is: by
+    // half of the physical memory.  A header that claims a larger picture is
+    // refused by the library instead of being allocated and zero-filled.
+    const uint64_t limit = GlobalMemoryStatus().totalPhys / 2;
+    d->memoryLimit = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
     d->stream = std::fopen(path, "rb");
     return d->stream != nullptr;
 }
@@ -68,6 +78,8 @@ void CreateDecompress(JpegDecode* d)
     d->err.pub.error_exit = JpegErrorExit;
     d->created = true;
     jpeg_create_decompress(&d->cinfo);
+    if (d->memoryLimit > 0)
+        d->cinfo.mem->max_memory_to_use = d->memoryLimit;
     jpeg_stdio_src(&d->cinfo, d->stream);
 }
 

@@ -531,6 +531,30 @@ TEST(JpegIo, DamagedDataStillPreviews)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
+TEST(JpegIo, HugeMultiScanPictureIsRefusedNotAllocated)
+{
+    // A progressive header claiming 20000 x 20000 pixels needs about 1.2 GB
+    // of coefficients; with 64 MiB of memory the decode is refused at once.
+    TempDir dir;
+    const std::string path = EditedCopy(dir, Fixture("jpeg_progressive.jpg"), "huge.jpg",
+                                        [](std::vector<uint8_t>& b) {
+                                            const size_t sof = FindMarker(b, 0xC2);
+                                            ASSERT_NE(sof, std::string::npos);
+                                            b[sof + 5] = 0x4E, b[sof + 6] = 0x20;  // height
+                                            b[sof + 7] = 0x4E, b[sof + 8] = 0x20;  // width
+                                        });
+    FakeMemory memory(64 * MiB, 64 * MiB);
+    int ok = 0;
+    auto reader = OpenReader(path, &ok);
+    ASSERT_EQ(ok, 1);
+    EXPECT_EQ(reader->m_nWidth, 20000u);
+    int32_t w = 0, h = 0;
+    unsigned char* bits = nullptr;
+    EXPECT_EQ(reader->MakeDib(&w, &h, &bits), 0);
+    EXPECT_EQ(bits, nullptr);
+    EXPECT_TRUE(reader->m_file.IsOpen());
+}
+
 TEST(JpegIo, FileChangedBetweenHeaderAndDecodeIsRefused)
 {
     // The planes are sized from the first header; a decode of another size
