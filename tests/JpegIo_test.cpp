@@ -443,6 +443,14 @@ TEST(JpegIo, DamagedFilesFailCleanly)
             for (int i = 0; i < 16; ++i)
                 b[dht + 5 + i] = 0xFF;
         });
+    // The library's own message reaches standard error.
+    {
+        testing::internal::CaptureStderr();
+        CJpegIo reader(notJpeg.c_str());
+        EXPECT_EQ(reader.ReadHeader(), 0);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("Not a JPEG file"), std::string::npos);
+        EXPECT_EQ(reader.m_file.GetFilePath(), notJpeg);
+    }
     const size_t before = OpenDescriptors();
     for (const std::string& path : {notJpeg, empty, badTable, Fixture("jpeg_two_components.jpg")}) {
         int ok = -1;
@@ -529,6 +537,47 @@ TEST(JpegIo, DamagedDataStillPreviews)
         }
     }
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Damaged bytes anywhere: never a crash (the sanitizer build checks), and the
+// short cuts agree with the full decode on the result and on every byte.
+TEST(JpegIo, CorruptedFilesDecodeAlikeBothWays)
+{
+    TempDir dir;
+    std::vector<std::string> names(std::begin(kRgbFixtures), std::end(kRgbFixtures));
+    names.push_back("jpeg_cmyk.jpg");
+    names.push_back("jpeg_ycck.jpg");
+    uint32_t seed = 2024;
+    auto random = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    int previews = 0;
+    for (const std::string& name : names) {
+        for (int variant = 0; variant < 24; ++variant) {
+            const std::string path =
+                EditedCopy(dir, Fixture(name.c_str()), "corrupt.jpg", [&](std::vector<uint8_t>& b) {
+                    const int flips = 1 + static_cast<int>(random(4));
+                    for (int i = 0; i < flips; ++i)
+                        b[2 + random(static_cast<uint32_t>(b.size() - 2))] ^=
+                            static_cast<uint8_t>(1 + random(255));
+                });
+            int ok = 0;
+            auto reader = OpenReader(path, &ok);
+            if (ok == 0)
+                continue;
+            const uint32_t dw = std::min(reader->m_nWidth, 200u);
+            const uint32_t dh = std::min(reader->m_nHeight, 150u);
+            Planes plain(dw, dh, reader->m_nChannels);
+            Planes fast(dw, dh, reader->m_nChannels);
+            const bool a = ReadPlanesWith(true, *reader, dw, dh, &plain);
+            const bool b = ReadPlanesWith(false, *reader, dw, dh, &fast);
+            EXPECT_EQ(a, b) << name << " variant " << variant;
+            EXPECT_TRUE(plain.data == fast.data) << name << " variant " << variant;
+            previews += a;
+        }
+    }
+    EXPECT_GT(previews, 0);
 }
 
 TEST(JpegIo, HugeMultiScanPictureIsRefusedNotAllocated)
