@@ -4,6 +4,7 @@
 #include "ImageIo.h"
 #include "cvt_test.h"
 #include "iBmpIo.h"
+#include "iJpegIo.h"
 
 #include <cmath>
 #include <cstring>
@@ -86,6 +87,8 @@ CImageIo* CreateImageReader(const char* name)
     switch (FormatFromExtension(name)) {
     case FMT_BMP:
         return new (std::nothrow) CBmpIo(name);
+    case FMT_JPEG:
+        return new (std::nothrow) CJpegIo(name);
     default:
         return nullptr;
     }
