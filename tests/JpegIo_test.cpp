@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <dirent.h>
 #include <unistd.h>
 
@@ -618,6 +620,33 @@ TEST(JpegIo, FileChangedBetweenHeaderAndDecodeIsRefused)
     Planes planes(166, 125, 4);
     EXPECT_FALSE(ReadPlanesWith(false, *reader, 166, 125, &planes));
     EXPECT_TRUE(reader->m_file.IsOpen());
+}
+
+// A CMYK (Adobe) JPEG previewed through the shipped colour table shows the
+// picture's colours: paper white stays white, the green disc is green and
+// the magenta square is magenta.
+TEST(JpegIo, CmykPreviewThroughTheShippedTable)
+{
+    ImageSummary summary;
+    const std::string path = TestData("jpeg_cmyk.jpg");
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, QUORVEL_SAMPLES), 1);
+    ASSERT_EQ(summary.nPreviewWidth, 166);
+    ASSERT_EQ(summary.nPreviewHeight, 125);
+    const uint32_t stride = ((166 * 24 + 31) / 32) * 4;
+    auto pixel = [&](uint32_t x, uint32_t y) {
+        const unsigned char* p = summary.pPreviewBits + (124 - y) * stride + 3 * x;
+        return std::array<int, 3>{p[2], p[1], p[0]};  // red, green, blue
+    };
+    const auto white = pixel(25, 20);
+    for (int c : white)
+        EXPECT_GT(c, 225);
+    const auto disc = pixel(80, 50);
+    EXPECT_GT(disc[1], disc[0] + 40);
+    EXPECT_GT(disc[1], disc[2] + 10);
+    const auto square = pixel(137, 105);
+    EXPECT_GT(square[0], square[1] + 80);
+    EXPECT_GT(square[2], square[1] + 40);
+    QuorvelFreePreview(summary.pPreviewBits);
 }
 
 }  // namespace
