@@ -22,6 +22,7 @@ const char kMainUsage[] =
     "commands:\n"
     "  info      report the physical size (and preview size) of pictures\n"
     "  preview   write a picture's preview as BMP or PNG\n"
+    "  colour-table  build the CMYK-to-RGB table otd.cvt from a CMYK ICC profile\n"
     "\n"
     "Run 'quorvel COMMAND --help' for the options of a command.\n";
 
@@ -294,6 +295,9 @@ int CmdPreview(int argc, char** argv)
 
 }  // namespace
 
+// In colour_table.cpp.
+int CmdColourTable(int argc, char** argv);
+
 int main(int argc, char** argv)
 {
     if (argc < 2)
@@ -307,6 +311,8 @@ int main(int argc, char** argv)
         return CmdInfo(argc - 2, argv + 2);
     if (command == "preview")
         return CmdPreview(argc - 2, argv + 2);
+    if (command == "colour-table")
+        return CmdColourTable(argc - 2, argv + 2);
     std::fprintf(stderr, "quorvel: unknown command '%s'\n", command.c_str());
     return Usage(kMainUsage);
 }
