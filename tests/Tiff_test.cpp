@@ -1139,39 +1139,52 @@ TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
 
 TEST(TiffMemory, SmallGrantsGroupStripsAndNoGrantFails)
 {
-    const std::string path = TestData("tiff_rgb8_lzw.tif");
-    auto preview = [&](bool full) {
-        CTiffIo io(path.c_str());
-        EXPECT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
-        EXPECT_EQ(io.ReadHeader(), 1);
-        return MakePreview(io, full);
-    };
-    const Preview normal = preview(true);
-    ASSERT_EQ(normal.result, 1);
-    {
-        // Little memory: the block of compressed strips shrinks to a few
-        // strips per group, and the preview stays the same.
-        FakeMemory memory(8 * 1024, 8 * 1024);
-        const Preview small = preview(true);
-        ASSERT_EQ(small.result, 1);
-        EXPECT_EQ(small.bits, normal.bits);
-    }
-    {
-        FakeMemory memory(64 * MiB, 64 * MiB);
-        memory.FailAll(true);
-        EXPECT_EQ(preview(true).result, 0);
-        CTiffIo io(path.c_str());
-        ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
-        memory.FailAll(false);
-        ASSERT_EQ(io.ReadHeader(), 1);
-        std::vector<uint8_t> planes(3 * 40 * 23);
-        io.m_nRowBytes = 40;
-        for (int k = 0; k < 3; ++k) {
-            io.m_nPlaneKind[k] = 1;
-            io.m_pPlane[k] = planes.data() + 40 * 23 * k;
+    for (const char* name : {"tiff_rgb8_lzw.tif", "tiff_rgb8_none_le.tif"}) {
+        const std::string path = TestData(name);
+        auto open = [&](CTiffIo& io) {
+            EXPECT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+            EXPECT_EQ(io.ReadHeader(), 1);
+        };
+        auto preview = [&]() {
+            CTiffIo io(path.c_str());
+            open(io);
+            return MakePreview(io, true);
+        };
+        // Full read into 37 x 23 planes spaced 40 bytes; 0 on failure.
+        auto full = [&](std::vector<uint8_t>* planes) {
+            CTiffIo io(path.c_str());
+            open(io);
+            planes->assign(3 * 40 * 23, 0);
+            io.m_nRowBytes = 40;
+            for (int k = 0; k < 3; ++k) {
+                io.m_nPlaneKind[k] = 1;
+                io.m_pPlane[k] = planes->data() + 40 * 23 * k;
+            }
+            return io.ReadFullImage();
+        };
+        const Preview normal = preview();
+        ASSERT_EQ(normal.result, 1);
+        std::vector<uint8_t> normalPlanes;
+        ASSERT_EQ(full(&normalPlanes), 1);
+        {
+            // Little memory: the block of compressed strips (or of rows)
+            // shrinks to a few strips or rows at a time; the results stay.
+            FakeMemory memory(6 * 1024, 6 * 1024);
+            const Preview small = preview();
+            ASSERT_EQ(small.result, 1) << name;
+            EXPECT_EQ(small.bits, normal.bits) << name;
+            std::vector<uint8_t> smallPlanes;
+            ASSERT_EQ(full(&smallPlanes), 1) << name;
+            EXPECT_EQ(smallPlanes, normalPlanes) << name;
         }
-        memory.FailAll(true);
-        EXPECT_EQ(io.ReadFullImage(), 0);
+        {
+            // No grant at all: both reads fail.
+            FakeMemory memory(64 * MiB, 64 * MiB);
+            memory.FailAll(true);
+            EXPECT_EQ(preview().result, 0) << name;
+            std::vector<uint8_t> planes;
+            EXPECT_EQ(full(&planes), 0) << name;
+        }
     }
 }
 
