@@ -1,6 +1,7 @@
 // The GetQuorvel export, format dispatch and the library's application object.
 #include "quorvel.h"
 
+#include "ITiffIO.h"
 #include "ImageIo.h"
 #include "cvt_test.h"
 
@@ -83,6 +84,8 @@ CImageIo* CreateImageReader(const char* name)
             return reader;
     }
     switch (FormatFromExtension(name)) {
+    case FMT_TIFF:
+        return new CTiffIo(name);
     default:
         return nullptr;
     }
