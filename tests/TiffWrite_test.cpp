@@ -150,6 +150,33 @@ void ExpectRgbPixels(const std::string& path, const WriterSetup& s)
                     << path << " at " << x << "," << y << " sample " << p;
 }
 
+// Our own reader gives back the planes that were written.
+void ExpectOwnReaderPixels(const std::string& path, const WriterSetup& s)
+{
+    CTiffIo io(path.c_str());
+    ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    ASSERT_EQ(io.ReadHeader(), 1) << path;
+    ASSERT_EQ(io.m_nWidth, s.io.m_nWidth);
+    ASSERT_EQ(io.m_nHeight, s.io.m_nHeight);
+    const uint32_t w = io.m_nWidth, h = io.m_nHeight, channels = io.m_nChannels;
+    ASSERT_GE(channels, 1u);
+    ASSERT_LE(channels, 4u);
+    std::vector<std::vector<uint8_t>> planes(channels, std::vector<uint8_t>(static_cast<size_t>(w) * h));
+    io.m_nRowBytes = static_cast<int32_t>(w);
+    for (uint32_t p = 0; p < channels; ++p) {
+        io.m_nPlaneKind[p] = 1;
+        io.m_pPlane[p] = planes[p].data();
+    }
+    ASSERT_EQ(io.ReadFullImage(), 1) << path;
+    for (uint32_t p = 0; p < channels; ++p)
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t want = s.io.m_nColorMode == COLOR_BILEVEL ? (s.Sample(x, y, p) != 0) : s.Sample(x, y, p);
+                ASSERT_EQ(planes[p][static_cast<size_t>(y) * w + x], want)
+                    << path << " at " << x << "," << y << " plane " << p;
+            }
+}
+
 }  // namespace
 
 TEST(TiffWriter, UncompressedRgbLayoutInBothByteOrders)
@@ -193,6 +220,7 @@ TEST(TiffWriter, UncompressedRgbLayoutInBothByteOrders)
         EXPECT_EQ(t.bytes[8 + (7 * 100 + 9) * 3 + 2], s.Sample(9, 7, 2));
         ExpectLibtiffClean(path);
         ExpectRgbPixels(path, s);
+        ExpectOwnReaderPixels(path, s);
     }
 }
 
@@ -234,6 +262,7 @@ TEST(TiffWriter, BilevelIsBigEndianUncompressedWithItsColourMap)
     ASSERT_EQ(rgb.size(), 27u * 3);
     for (uint32_t i = 0; i < 27; ++i)
         EXPECT_EQ(rgb[3 * i], row[i % 9] ? 255 : 0) << i;
+    ExpectOwnReaderPixels(path, s);
 }
 
 TEST(TiffWriter, LzwRowsPerStripPredictorAndExtraSamples)
@@ -351,6 +380,7 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             }
             ExpectLibtiffClean(path);
             ExpectRgbPixels(path, s);
+            ExpectOwnReaderPixels(path, s);
         }
     }
 }
