@@ -50,6 +50,18 @@ public:
     // needs into `planes`; 2 distributes every row into the plane table.
     int DecodeLzwStrips(unsigned char* const* planes);
 
+    // Receiver of decoded rows (preview sampler or plane table).
+    struct RowSink;
+
+    // Decodes one LZW strip whose codes are m_pCodeNext .. m_pCodeEnd: rows
+    // firstRow .. firstRow + rows - 1, each rowLength bytes, built in `row`;
+    // wanted rows go to the sink.  0 when the strip does not start with the
+    // clear code or the sink fails.
+    int DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row, uint32_t rowLength,
+                       RowSink& sink);
+    // Undoes horizontal differencing (Predictor 2) on one decoded row.
+    void UndoPredictor(unsigned char* row, uint32_t rowLength) const;
+
     // ---- writer (the TIFF writer and its encoders live in their own files) --
     // WriteImage and friends are declared here by the writer.
     // ---- writer: TiffWrite.cpp, encoders in TiffEncoders.cpp, conversions in
@@ -114,7 +126,6 @@ protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
 
 private:
-    struct RowSink;
     // Checks that the pixel readers can handle the file; 1 when they can.
     int CheckReadable() const;
     // Rows of strip s (the last strip may be short); 0 past the image.
@@ -130,9 +141,7 @@ private:
     int ReadUncompressedRows(RowSink& sink);
     int ReadPlanarRows(RowSink& sink);
     int ReadCodedStripRows(RowSink& sink);
-    // Decodes one LZW strip whose codes are m_pCodeNext .. m_pCodeEnd.
-    int DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row, uint32_t rowLength,
-                       RowSink& sink);
-    // Undoes horizontal differencing on one decoded row.
-    void UndoPredictor(unsigned char* row, uint32_t rowLength) const;
+    // Decodes the LZW strips that hold a row the sink wants, reading them in
+    // groups sized by the block that ImageAllocBlock grants.
+    int DecodeLzwGroups(RowSink& sink);
 };

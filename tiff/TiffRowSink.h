@@ -1,0 +1,17 @@
+// Where the TIFF row readers deliver decoded rows: the preview sampler or the
+// full-resolution plane table.
+#pragma once
+
+#include "ITiffIO.h"
+
+struct CTiffIo::RowSink {
+    virtual ~RowSink() = default;
+    // The first source row at or after `row` that is wanted; UINT32_MAX when
+    // no later row is.
+    virtual uint32_t NextWanted(uint32_t row) const = 0;
+    // Takes decoded row `row` (interleaved samples, stored layout).  The row
+    // may be changed in place.  0 stops the read with failure.
+    virtual int Take(uint32_t row, unsigned char* data) = 0;
+    // Takes row `row` of plane `plane` of a planar 8-bit file (m_nWidth bytes).
+    virtual int TakePlane(uint32_t plane, uint32_t row, const unsigned char* data) = 0;
+};
