@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -360,4 +364,77 @@ TEST(ConvertBWTiff, CommandLineConvert)
     EXPECT_EQ(r.status, 2);
     r = RunCommand(ShellQuote(cli) + " convert --colour zz " + ShellQuote(src) + " " + ShellQuote(dst));
     EXPECT_EQ(r.status, 2);
+}
+
+namespace {
+int g_failAt = -1;
+int g_allocations = 0;
+bool FailNth(size_t)
+{
+    return g_allocations++ != g_failAt;
+}
+}  // namespace
+
+// Whichever allocation fails, the call returns 0, the destination is kept
+// and no temporary file is left (leaks are caught by the sanitizer build).
+TEST(ConvertBWTiff, AllocationFailuresKeepTheDestination)
+{
+    TempDir dir;
+    std::vector<uint8_t> raw(20 * 6 * 3);
+    for (size_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<uint8_t>(i * 5);
+    const std::string rgbLzw = MakeSource(dir, "rgb.tif", raw, 20, 6, "rgb", "-type TrueColor", "-c lzw:2");
+    const std::string bwPack = MakeSource(dir, "bw.tif", BilevelRaw(), kBw, kBh, "gray", "-depth 1", "-c packbits");
+    const std::string dst = dir.File("keep.tif");
+    const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+    for (const auto& [src, colour] : {std::pair<std::string, uint32_t>{rgbLzw, 0}, {rgbLzw, 0xFF0000},
+                                      {bwPack, 0x00FF00}}) {
+        int succeeded = 0;
+        for (int n = 0; n < 16; ++n) {
+            ASSERT_TRUE(WriteFileBytes(dst, precious));
+            g_failAt = n;
+            g_allocations = 0;
+            SetAllocationGate(&FailNth);
+            const int r = ConvertBWTiff(src.c_str(), dst.c_str(), colour);
+            SetAllocationGate(nullptr);
+            if (r == 0) {
+                EXPECT_EQ(ReadFileBytes(dst), precious) << src << " failing allocation " << n;
+            }
+            succeeded += r;
+            EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"bw.tif", "keep.tif", "rgb.tif"}));
+        }
+        EXPECT_GT(succeeded, 0);
+    }
+}
+
+// A write error part way (here the file size limit standing in for a full
+// disk) fails the call and leaves the destination as it was.
+TEST(ConvertBWTiff, WriteErrorsKeepTheDestination)
+{
+    TempDir dir;
+    std::vector<uint8_t> raw(200 * 100 * 3);
+    for (size_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<uint8_t>(i * 13 + i / 600);
+    const std::string src = MakeSource(dir, "rgb.tif", raw, 200, 100, "rgb", "-type TrueColor", "-c none");
+    const std::string dst = dir.File("keep.tif");
+    const std::vector<uint8_t> precious(100, 'k');
+    ASSERT_TRUE(WriteFileBytes(dst, precious));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The source is 60 KB; the coloured copy would be as large.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {20000, 20000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(ConvertBWTiff(src.c_str(), dst.c_str(), 0x123456) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the conversion should have failed";
+    EXPECT_EQ(ReadFileBytes(dst), precious);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"keep.tif", "rgb.tif"}));
+    // Without the limit the same conversion succeeds.
+    EXPECT_EQ(ConvertBWTiff(src.c_str(), dst.c_str(), 0x123456), 1);
+    EXPECT_GT(ReadFileBytes(dst).size(), 60000u);
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
 #include <random>
 
 namespace {
@@ -351,9 +353,8 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
     TempDir dir;
     for (int32_t compression : {TIFF_COMPRESSION_NONE, TIFF_COMPRESSION_PACKBITS, TIFF_COMPRESSION_LZW}) {
         for (int intel : {1, 0}) {
-            // 2,200 x 1,000 RGB needs two strips of the general writer.
-            const uint32_t w = compression == TIFF_COMPRESSION_LZW ? 500 : 2200;
-            const uint32_t h = compression == TIFF_COMPRESSION_LZW ? 41 : 1000;
+            const uint32_t w = compression == TIFF_COMPRESSION_LZW ? 500 : 120;
+            const uint32_t h = compression == TIFF_COMPRESSION_LZW ? 41 : 90;
             WriterSetup s(w, h, 3, COLOR_RGB, compression, intel, 3, compression + intel);
             if (compression == TIFF_COMPRESSION_LZW) {
                 std::mt19937 gen(7);
@@ -363,7 +364,16 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             }
             const std::string path =
                 dir.File("rt" + std::to_string(compression) + (intel ? "ii" : "mm") + ".tif");
-            ASSERT_EQ(s.Write(path), 1);
+            int written;
+            {
+                // Little memory makes the general writer use several strips
+                // (LZW strips are always small).
+                std::optional<FakeMemory> memory;
+                if (compression != TIFF_COMPRESSION_LZW)
+                    memory.emplace(64 * 1024, 64 * 1024);
+                written = s.Write(path);
+            }
+            ASSERT_EQ(written, 1);
             const ParsedTiff t = Parse(path);
             EXPECT_GT(t.Find(273)->count, 1u);
             EXPECT_EQ(t.Value(259), static_cast<uint32_t>(compression));
@@ -381,6 +391,143 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             ExpectLibtiffClean(path);
             ExpectRgbPixels(path, s);
             ExpectOwnReaderPixels(path, s);
+        }
+    }
+}
+
+// Resolutions that are no usable number of pixels per inch are written as 72.
+TEST(TiffWriter, UnusableResolutionsBecome72)
+{
+    TempDir dir;
+    const float values[] = {0.5f, -300.0f, std::nanf(""), 1e30f};
+    const uint32_t expected[] = {72, 72, 72, UINT32_MAX};
+    for (int i = 0; i < 4; ++i) {
+        WriterSetup s(4, 2, 1, COLOR_GREY, TIFF_COMPRESSION_NONE, 1);
+        s.io.m_fXRes = values[i];
+        s.io.m_fYRes = 96.99f;
+        const std::string path = dir.File("res" + std::to_string(i) + ".tif");
+        ASSERT_EQ(s.Write(path), 1);
+        const ParsedTiff t = Parse(path);
+        EXPECT_EQ(t.U32(t.Value(282)), expected[i]) << i;
+        EXPECT_EQ(t.U32(t.Value(283)), 96u);
+    }
+}
+
+// With little memory the bilevel and general writers cut the picture into
+// several strips; the strip tables then lie out of line.
+TEST(TiffWriter, SmallMemoryGivesSeveralStrips)
+{
+    TempDir dir;
+    {
+        WriterSetup s(100, 300, 1, COLOR_BILEVEL, TIFF_COMPRESSION_NONE, 1);
+        s.BlackWhitePalette();
+        for (auto& b : s.planes[0])
+            b = b > 100;
+        int r;
+        {
+            FakeMemory memory(64 * 1024, 64 * 1024);
+            r = s.Write(dir.File("bw.tif"));
+        }
+        ASSERT_EQ(r, 1);
+        const ParsedTiff t = Parse(dir.File("bw.tif"));
+        const uint32_t rows = t.Value(278);
+        EXPECT_LT(rows, 300u);
+        EXPECT_EQ(t.Find(273)->count, (300 + rows - 1) / rows);
+        EXPECT_GT(t.Find(273)->count, 1u);
+        ExpectLibtiffClean(dir.File("bw.tif"));
+        ExpectOwnReaderPixels(dir.File("bw.tif"), s);
+    }
+    {
+        WriterSetup s(100, 300, 3, COLOR_RGB, TIFF_COMPRESSION_PACKBITS, 0);
+        int r;
+        {
+            FakeMemory memory(64 * 1024, 64 * 1024);
+            r = s.Write(dir.File("rgb.tif"));
+        }
+        ASSERT_EQ(r, 1);
+        const ParsedTiff t = Parse(dir.File("rgb.tif"));
+        const uint32_t rows = t.Value(278);
+        EXPECT_LT(rows, 300u);
+        EXPECT_EQ(t.Find(273)->count, (300 + rows - 1) / rows);
+        ExpectLibtiffClean(dir.File("rgb.tif"));
+        ExpectRgbPixels(dir.File("rgb.tif"), s);
+        ExpectOwnReaderPixels(dir.File("rgb.tif"), s);
+    }
+}
+
+// More than 16,383 strips (strip tables over 65,535 bytes), a PackBits row
+// over 65,535 bytes, and an LZW row whose code stream may pass the usual
+// output buffer.
+TEST(TiffWriter, LargeTablesRowsAndCodeStreams)
+{
+    TempDir dir;
+    {
+        // Planes spaced 1,400 bytes apart give one row per LZW strip.
+        const uint32_t h = 17000;
+        WriterSetup s(3, h, 1, COLOR_GREY, TIFF_COMPRESSION_LZW, 0, 1397);
+        const std::string path = dir.File("tall.tif");
+        ASSERT_EQ(s.Write(path), 1);
+        const ParsedTiff t = Parse(path);
+        EXPECT_EQ(t.Find(273)->count, h);
+        EXPECT_EQ(t.Find(279)->count, h);
+        // The last strip ends where the resolutions begin, just before the tables.
+        const uint32_t offsets = t.Value(273), counts = t.Value(279);
+        EXPECT_EQ(t.U32(offsets + 4 * (h - 1)) + t.U32(counts + 4 * (h - 1)), t.Value(282));
+        EXPECT_EQ(offsets, t.Value(283) + 8);
+        EXPECT_EQ(counts, offsets + 4 * h);
+        ExpectLibtiffClean(path);
+        ExpectOwnReaderPixels(path, s);
+    }
+    {
+        WriterSetup s(70000, 2, 1, COLOR_GREY, TIFF_COMPRESSION_PACKBITS, 1, 0, 3);
+        const std::string path = dir.File("widepb.tif");
+        ASSERT_EQ(s.Write(path), 1);
+        ExpectLibtiffClean(path);
+        ExpectOwnReaderPixels(path, s);
+    }
+    {
+        WriterSetup s(480000, 1, 1, COLOR_GREY, TIFF_COMPRESSION_LZW, 1, 0, 4);
+        std::mt19937 gen(9);
+        for (auto& b : s.planes[0])
+            b = static_cast<uint8_t>(gen());
+        const std::string path = dir.File("widelzw.tif");
+        ASSERT_EQ(s.Write(path), 1);
+        const ParsedTiff t = Parse(path);
+        EXPECT_GT(t.Value(279), 632768u);
+        ExpectLibtiffClean(path);
+        ExpectOwnReaderPixels(path, s);
+    }
+}
+
+namespace {
+int g_failAt = -1;
+int g_allocations = 0;
+bool FailNth(size_t)
+{
+    return g_allocations++ != g_failAt;
+}
+}  // namespace
+
+// Every allocation of the writer may fail: the result is 0, nothing leaks.
+TEST(TiffWriter, AllocationFailuresFailCleanly)
+{
+    TempDir dir;
+    for (int32_t compression : {TIFF_COMPRESSION_NONE, TIFF_COMPRESSION_PACKBITS, TIFF_COMPRESSION_LZW}) {
+        for (int32_t mode : {COLOR_RGB, COLOR_BILEVEL}) {
+            int succeeded = 0;
+            for (int n = 0; n < 12; ++n) {
+                WriterSetup s(30, 7, mode == COLOR_RGB ? 3 : 1, mode, compression, 1);
+                if (mode == COLOR_BILEVEL)
+                    s.BlackWhitePalette();
+                g_failAt = n;
+                g_allocations = 0;
+                SetAllocationGate(&FailNth);
+                const int r = s.Write(dir.File("f.tif"));
+                SetAllocationGate(nullptr);
+                EXPECT_TRUE(r == 0 || r == 1);
+                succeeded += r;
+            }
+            EXPECT_GT(succeeded, 0);  // once the failures pass the last allocation
         }
     }
 }
