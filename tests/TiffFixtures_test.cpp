@@ -1,0 +1,276 @@
+// Cross-checks of the TIFF reader against an independent decode: fixtures made
+// with libtiff's tools and ImageMagick, expected pixels from ImageMagick's
+// full decode of the same files, sampled by the first-match rule.
+#include "ITiffIO.h"
+#include "TestSupport.h"
+#include "quorvel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Kind { Rgb, Grey, Bilevel, Palette, Cmyk };
+
+struct Fixture {
+    const char* name;
+    Kind kind;
+    // CCITT data in a BlackIsZero file: the reader shows the code colours as
+    // they are, where libtiff shows the picture reversed.
+    bool reversed = false;
+};
+
+const Fixture kFixtures[] = {
+    {"tiff_rgb8_none_le.tif", Kind::Rgb},      {"tiff_rgb8_none_be.tif", Kind::Rgb},
+    {"tiff_rgb8_packbits.tif", Kind::Rgb},     {"tiff_rgb8_lzw.tif", Kind::Rgb},
+    {"tiff_rgb8_lzw2_be.tif", Kind::Rgb},      {"tiff_rgb8_lzw2_one.tif", Kind::Rgb},
+    {"tiff_rgb8_sep_r1.tif", Kind::Rgb},       {"tiff_rgb8_sep_r4.tif", Kind::Rgb},
+    {"tiff_rgb16_none_le.tif", Kind::Rgb},     {"tiff_rgb16_none_be.tif", Kind::Rgb},
+    {"tiff_rgb16_packbits_be.tif", Kind::Rgb}, {"tiff_rgb16_lzw2_le.tif", Kind::Rgb},
+    {"tiff_rgb16_lzw2_be.tif", Kind::Rgb},     {"tiff_rgba8_none.tif", Kind::Rgb},
+    {"tiff_rgba8_lzw2_be.tif", Kind::Rgb},     {"tiff_rgba8_sep_r1.tif", Kind::Rgb},
+    {"tiff_grey8_none_be.tif", Kind::Grey},    {"tiff_grey8_packbits.tif", Kind::Grey},
+    {"tiff_grey8_lzw2.tif", Kind::Grey},       {"tiff_grey8w_lzw.tif", Kind::Grey},
+    {"tiff_grey4_none.tif", Kind::Grey},       {"tiff_grey4_lzw_be.tif", Kind::Grey},
+    {"tiff_grey16_packbits.tif", Kind::Grey},  {"tiff_grey16_lzw_be.tif", Kind::Grey},
+    {"tiff_pal8_none.tif", Kind::Palette},     {"tiff_pal8_lzw_be.tif", Kind::Palette},
+    {"tiff_pal4_packbits.tif", Kind::Palette},  {"tiff_pal4_none_be.tif", Kind::Palette},
+    {"tiff_cmyk8_none.tif", Kind::Cmyk},       {"tiff_cmyk8_lzw2_be.tif", Kind::Cmyk},
+    {"tiff_bw1_none.tif", Kind::Bilevel},      {"tiff_bw1w_packbits_be.tif", Kind::Bilevel},
+    {"tiff_bw1_lzw.tif", Kind::Bilevel},       {"tiff_bw1w_ccitt.tif", Kind::Bilevel},
+    {"tiff_bw1_ccitt_be.tif", Kind::Bilevel, true},  {"tiff_wide_ccitt.tif", Kind::Bilevel},
+    {"tiff_runs_ccitt.tif", Kind::Bilevel},
+    {"tiff_wide_lzw2.tif", Kind::Rgb},
+};
+
+// ImageMagick's decode of the file as raw samples: "rgb" or "cmyk", 8 or 16
+// bits (16-bit samples most significant byte first), alpha dropped.
+std::vector<uint8_t> Oracle(const std::string& path, const char* map, int depth)
+{
+    const std::string cmd = "convert '" + path + "' -alpha off -depth " + std::to_string(depth) +
+                            " -endian MSB " + map + ":- 2>/dev/null";
+    std::vector<uint8_t> out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    unsigned char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    pclose(pipe);
+    return out;
+}
+
+// Opens and parses a fixture.
+struct Opened {
+    explicit Opened(const std::string& path) : path_(path), io(path_.c_str()) {}
+    bool Open()
+    {
+        return io.m_file.Open(path_.c_str(), CFile::modeRead | CFile::shareDenyWrite) && io.ReadHeader() == 1;
+    }
+    // Preview of any size through the shared preview path.
+    struct Probe : CTiffIo {
+        using CTiffIo::CTiffIo;
+        int Preview(uint32_t w, uint32_t h, int32_t* pw, int32_t* ph, unsigned char** bits)
+        {
+            m_nDibWidth = w;
+            m_nDibHeight = h;
+            const int r = BuildPlanesPreview(pw, ph, bits);
+            ImageFree(&m_pPalette);
+            return r;
+        }
+    };
+    std::string path_;
+    Probe io;
+};
+
+// The decoded picture as 8-bit RGB (16-bit samples reduced to their more
+// significant byte), width x height x 3.
+std::vector<uint8_t> OracleRgb(const std::string& path, bool sixteen)
+{
+    std::vector<uint8_t> raw = Oracle(path, "rgb", sixteen ? 16 : 8);
+    if (!sixteen)
+        return raw;
+    std::vector<uint8_t> rgb(raw.size() / 2);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = raw[2 * i];
+    return rgb;
+}
+
+// Expected preview block: first-match rows and columns of the decoded picture.
+std::vector<uint8_t> ExpectedPreview(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h, uint32_t dw,
+                                     uint32_t dh)
+{
+    const std::vector<uint32_t> rows = FirstMatchIndices(h, dh);
+    const std::vector<uint32_t> cols = FirstMatchIndices(w, dw);
+    const size_t stride = ((static_cast<size_t>(dw) * 24 + 31) / 32) * 4;
+    std::vector<uint8_t> block(stride * dh, 0);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        uint8_t* out = block.data() + (dh - 1 - i) * stride;
+        for (size_t j = 0; j < cols.size(); ++j) {
+            const uint8_t* px = rgb.data() + (static_cast<size_t>(rows[i]) * w + cols[j]) * 3;
+            out[3 * j] = px[2];
+            out[3 * j + 1] = px[1];
+            out[3 * j + 2] = px[0];
+        }
+    }
+    return block;
+}
+
+class TiffFixture : public ::testing::TestWithParam<Fixture> {};
+
+TEST_P(TiffFixture, PreviewsMatchTheIndependentDecodeAtSeveralSizes)
+{
+    const std::string path = TestData(GetParam().name);
+    Opened probe(path);
+    ASSERT_TRUE(probe.Open());
+    const uint32_t w = probe.io.m_nWidth;
+    const uint32_t h = probe.io.m_nHeight;
+    const bool sixteen = probe.io.m_nBitsPerSample == 16;
+    std::vector<uint8_t> rgb = OracleRgb(path, sixteen);
+    ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 3) << "oracle decode failed";
+    if (GetParam().reversed)
+        for (uint8_t& v : rgb)
+            v = static_cast<uint8_t>(255 - v);
+
+    const uint32_t sizes[][2] = {{w, h}, {std::min(15u, w), std::min(9u, h)}, {w, std::min(7u, h)}, {5, h}, {1, 1}};
+    for (const auto& size : sizes) {
+        Opened one(path);
+        ASSERT_TRUE(one.Open());
+        int32_t pw = 0, ph = 0;
+        unsigned char* bits = nullptr;
+        ASSERT_EQ(one.io.Preview(size[0], size[1], &pw, &ph, &bits), 1) << size[0] << "x" << size[1];
+        ASSERT_EQ(static_cast<uint32_t>(pw), size[0]);
+        ASSERT_EQ(static_cast<uint32_t>(ph), size[1]);
+        const size_t stride = ((static_cast<size_t>(pw) * 24 + 31) / 32) * 4;
+        if (GetParam().kind != Kind::Cmyk) {
+            const std::vector<uint8_t> expected = ExpectedPreview(rgb, w, h, size[0], size[1]);
+            const std::vector<uint8_t> got(bits, bits + stride * ph);
+            EXPECT_EQ(got, expected) << size[0] << "x" << size[1];
+        }
+        EXPECT_EQ(one.io.m_pPalette, nullptr);
+        QuorvelFreePreview(bits);
+    }
+}
+
+TEST_P(TiffFixture, FullReadGivesTheIndependentSamples)
+{
+    const std::string path = TestData(GetParam().name);
+    Opened probe(path);
+    ASSERT_TRUE(probe.Open());
+    CTiffIo& io = probe.io;
+    const uint32_t w = io.m_nWidth;
+    const uint32_t h = io.m_nHeight;
+    const bool sixteen = io.m_nBitsPerSample == 16;
+    io.m_nRowBytes = static_cast<int32_t>(AlignedRowBytes(w * 8));
+    const size_t planeBytes = static_cast<size_t>(io.m_nRowBytes) * h;
+    std::vector<std::vector<uint8_t>> planes(io.m_nChannels, std::vector<uint8_t>(planeBytes, 0xEE));
+    for (uint32_t p = 0; p < io.m_nChannels; ++p) {
+        io.m_nPlaneKind[p] = 1;
+        io.m_pPlane[p] = planes[p].data();
+    }
+    ASSERT_EQ(io.ReadFullImage(), 1);
+
+    if (GetParam().kind == Kind::Cmyk) {
+        const std::vector<uint8_t> cmyk = Oracle(path, "cmyk", 8);
+        ASSERT_EQ(cmyk.size(), static_cast<size_t>(w) * h * 4);
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x)
+                for (uint32_t p = 0; p < 4; ++p)
+                    ASSERT_EQ(planes[p][y * io.m_nRowBytes + x], cmyk[(y * w + x) * 4 + p]) << x << "," << y;
+        return;
+    }
+    std::vector<uint8_t> rgb = OracleRgb(path, sixteen);
+    ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 3);
+    if (GetParam().reversed)
+        for (uint8_t& v : rgb)
+            v = static_cast<uint8_t>(255 - v);
+    for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* px = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+            const size_t at = static_cast<size_t>(y) * io.m_nRowBytes + x;
+            switch (GetParam().kind) {
+            case Kind::Rgb:
+                for (uint32_t p = 0; p < 3; ++p)
+                    ASSERT_EQ(planes[p][at], px[p]) << x << "," << y << " plane " << p;
+                break;
+            case Kind::Grey: {
+                // Samples as stored: grey levels scaled back to the file's
+                // depth, WhiteIsZero turned round.
+                unsigned v = px[0];
+                if (io.m_nGreyPhotometric == 0)
+                    v = 255 - v;
+                if (io.m_nBitsPerSample == 4)
+                    v /= 17;
+                ASSERT_EQ(planes[0][at], v) << x << "," << y;
+                break;
+            }
+            case Kind::Bilevel: {
+                const unsigned white = io.m_nGreyPhotometric == 1 ? 1 : 0;
+                ASSERT_EQ(planes[0][at], px[0] == 255 ? white : 1 - white) << x << "," << y;
+                break;
+            }
+            case Kind::Palette: {
+                const unsigned index = planes[0][at];
+                ASSERT_LT(index, io.m_nPaletteSize);
+                for (uint32_t c = 0; c < 3; ++c)
+                    ASSERT_EQ(io.m_pPalette[4 * index + 2 - c], px[c]) << x << "," << y;
+                break;
+            }
+            case Kind::Cmyk:
+                break;
+            }
+        }
+        // Bytes between the width and the row spacing are left alone.
+        for (uint32_t p = 0; p < io.m_nChannels; ++p)
+            for (uint32_t x = w; x < static_cast<uint32_t>(io.m_nRowBytes); ++x)
+                ASSERT_EQ(planes[p][static_cast<size_t>(y) * io.m_nRowBytes + x], 0xEE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TiffFixture, ::testing::ValuesIn(kFixtures),
+                         [](const ::testing::TestParamInfo<Fixture>& info) {
+                             std::string n = info.param.name;
+                             n = n.substr(5, n.size() - 9);
+                             return n;
+                         });
+
+// The whole protocol through the export: physical size and fitted preview.
+TEST(TiffExport, FittedPreviewOfWideFilesMatchesTheDecode)
+{
+    for (const char* name : {"tiff_wide_lzw2.tif", "tiff_wide_ccitt.tif"}) {
+        const std::string path = TestData(name);
+        Opened probe(path);
+        ASSERT_TRUE(probe.Open());
+        const uint32_t w = probe.io.m_nWidth, h = probe.io.m_nHeight;
+        probe.io.m_file.Close();
+        ImageSummary summary;
+        ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 1) << name;
+        EXPECT_FLOAT_EQ(summary.fWidthInches, static_cast<float>(w / 72.0));
+        probe.io.ComputeDibSize();
+        ASSERT_EQ(static_cast<uint32_t>(summary.nPreviewWidth), probe.io.m_nDibWidth);
+        ASSERT_EQ(static_cast<uint32_t>(summary.nPreviewHeight), probe.io.m_nDibHeight);
+        const std::vector<uint8_t> expected =
+            ExpectedPreview(OracleRgb(path, false), w, h, probe.io.m_nDibWidth, probe.io.m_nDibHeight);
+        const std::vector<uint8_t> got(summary.pPreviewBits, summary.pPreviewBits + expected.size());
+        EXPECT_EQ(got, expected) << name;
+        QuorvelFreePreview(summary.pPreviewBits);
+    }
+}
+
+TEST(TiffExport, CmykPreviewHasTheFittedSize)
+{
+    const std::string path = TestData("tiff_cmyk8_lzw2_be.tif");
+    ImageSummary summary;
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, QUORVEL_PREVIEW_FULL, nullptr), 1);
+    EXPECT_EQ(summary.nPreviewWidth, 37);
+    EXPECT_EQ(summary.nPreviewHeight, 23);
+    EXPECT_NE(summary.pPreviewBits, nullptr);
+    QuorvelFreePreview(summary.pPreviewBits);
+}
+
+}  // namespace

@@ -1,0 +1,1225 @@
+// The TIFF reader on hand-made files and byte sequences: header and directory
+// rules, the strip decoders, and the safety of previews and full reads on
+// damaged input.
+#include "ITiffIO.h"
+#include "TestSupport.h"
+#include "TiffRowSink.h"
+#include "quorvel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+bool CcittTablesConsistent();
+
+namespace {
+
+// ---- a small TIFF writer for hand-made files ---------------------------------
+
+constexpr uint16_t SHORT = 3;
+constexpr uint16_t LONG = 4;
+constexpr uint16_t RATIONAL = 5;
+
+class TiffBuilder {
+public:
+    explicit TiffBuilder(bool intel) : m_intel(intel)
+    {
+        m_data = {static_cast<uint8_t>(intel ? 'I' : 'M'), static_cast<uint8_t>(intel ? 'I' : 'M')};
+        Put16(m_data, 42);
+        Put32(m_data, 0);
+    }
+    void Put16(std::vector<uint8_t>& v, uint32_t x) const
+    {
+        if (m_intel) {
+            v.push_back(x & 0xFF);
+            v.push_back((x >> 8) & 0xFF);
+        } else {
+            v.push_back((x >> 8) & 0xFF);
+            v.push_back(x & 0xFF);
+        }
+    }
+    void Put32(std::vector<uint8_t>& v, uint32_t x) const
+    {
+        if (m_intel) {
+            Put16(v, x & 0xFFFF);
+            Put16(v, x >> 16);
+        } else {
+            Put16(v, x >> 16);
+            Put16(v, x & 0xFFFF);
+        }
+    }
+    // Appends raw bytes; returns their offset.
+    uint32_t Blob(const std::vector<uint8_t>& bytes)
+    {
+        if (m_data.size() & 1)
+            m_data.push_back(0);
+        const uint32_t at = static_cast<uint32_t>(m_data.size());
+        m_data.insert(m_data.end(), bytes.begin(), bytes.end());
+        return at;
+    }
+    uint32_t Shorts(const std::vector<uint32_t>& values)
+    {
+        std::vector<uint8_t> b;
+        for (uint32_t v : values)
+            Put16(b, v);
+        return Blob(b);
+    }
+    uint32_t Longs(const std::vector<uint32_t>& values)
+    {
+        std::vector<uint8_t> b;
+        for (uint32_t v : values)
+            Put32(b, v);
+        return Blob(b);
+    }
+    // An entry whose value field holds `value` (a lone SHORT in its first two
+    // bytes, anything else as 32 bits).
+    void Entry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value)
+    {
+        std::vector<uint8_t> e;
+        Put16(e, tag);
+        Put16(e, type);
+        Put32(e, count);
+        if (type == SHORT && count == 1) {
+            Put16(e, value);
+            e.push_back(0);
+            e.push_back(0);
+        } else {
+            Put32(e, value);
+        }
+        m_entries.push_back(e);
+    }
+    void Short(uint16_t tag, uint32_t value) { Entry(tag, SHORT, 1, value); }
+    void Long(uint16_t tag, uint32_t value) { Entry(tag, LONG, 1, value); }
+    void Rational(uint16_t tag, uint32_t num, uint32_t den) { Entry(tag, RATIONAL, 1, Longs({num, den})); }
+    // The file, with the directory last; `next` is the next-IFD offset.
+    std::vector<uint8_t> Build(uint32_t next = 0)
+    {
+        std::vector<uint8_t> out = m_data;
+        if (out.size() & 1)
+            out.push_back(0);
+        const uint32_t ifd = static_cast<uint32_t>(out.size());
+        Put16(out, static_cast<uint32_t>(m_entries.size()));
+        for (const auto& e : m_entries)
+            out.insert(out.end(), e.begin(), e.end());
+        Put32(out, next);
+        std::vector<uint8_t> head;
+        Put32(head, ifd);
+        std::copy(head.begin(), head.end(), out.begin() + 4);
+        return out;
+    }
+    size_t Size() const { return m_data.size(); }
+
+private:
+    bool m_intel;
+    std::vector<uint8_t> m_data;
+    std::vector<std::vector<uint8_t>> m_entries;
+};
+
+// A reader on bytes written to a temporary file.
+class Loaded {
+public:
+    explicit Loaded(const std::vector<uint8_t>& bytes, const char* name = "t.tif")
+        : m_path(m_dir.File(name)), io(m_path.c_str())
+    {
+        WriteFileBytes(m_path, bytes);
+        m_bOpen = io.m_file.Open(m_path.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+    }
+    int Header() { return m_bOpen ? io.ReadHeader() : 0; }
+    const std::string& path() const { return m_path; }
+
+    struct Probe : CTiffIo {
+        using CTiffIo::CTiffIo;
+        using CTiffIo::ReadPreviewRows;
+    };
+
+private:
+    TempDir m_dir;
+    std::string m_path;
+    bool m_bOpen = false;
+
+public:
+    Probe io;
+};
+
+// A minimal 8-bit grey picture with the given strips.
+std::vector<uint8_t> GreyFile(bool intel, uint32_t w, uint32_t h, uint32_t rps,
+                              const std::vector<std::vector<uint8_t>>& strips, uint32_t compression = 1,
+                              std::vector<size_t> order = {})
+{
+    TiffBuilder b(intel);
+    if (order.empty())
+        for (size_t i = 0; i < strips.size(); ++i)
+            order.push_back(i);
+    std::vector<uint32_t> offsets(strips.size()), counts(strips.size());
+    for (size_t i : order) {
+        offsets[i] = b.Blob(strips[i]);
+        counts[i] = static_cast<uint32_t>(strips[i].size());
+    }
+    b.Long(256, w);
+    b.Long(257, h);
+    b.Short(258, 8);
+    b.Short(259, compression);
+    b.Short(262, 1);
+    if (strips.size() == 1)
+        b.Long(273, offsets[0]);
+    else
+        b.Entry(273, LONG, static_cast<uint32_t>(strips.size()), b.Longs(offsets));
+    b.Short(277, 1);
+    b.Long(278, rps);
+    if (strips.size() == 1)
+        b.Long(279, counts[0]);
+    else
+        b.Entry(279, LONG, static_cast<uint32_t>(strips.size()), b.Longs(counts));
+    return b.Build();
+}
+
+// ---- header and directory ------------------------------------------------------
+
+TEST(TiffHeader, ByteOrderMarkAndVersion)
+{
+    {
+        TiffBuilder b(true);
+        b.Long(256, 5);
+        auto bytes = b.Build();
+        bytes[2] = 43;
+        Loaded f(bytes);
+        EXPECT_EQ(f.Header(), 0);
+    }
+    {
+        TiffBuilder b(false);
+        b.Long(256, 5);
+        b.Short(257, 7);
+        auto bytes = b.Build();
+        ASSERT_EQ(bytes[2], 0x00);
+        ASSERT_EQ(bytes[3], 0x2A);
+        Loaded f(bytes);
+        EXPECT_EQ(f.Header(), 1);
+        EXPECT_EQ(f.io.m_bIntel, 0);
+        EXPECT_EQ(f.io.m_nWidth, 5u);
+        EXPECT_EQ(f.io.m_nHeight, 7u);
+    }
+    {
+        TiffBuilder b(true);
+        auto bytes = b.Build();
+        bytes[1] = 'M';
+        Loaded f(bytes);
+        EXPECT_EQ(f.Header(), 0);
+    }
+    // Too short for the header; directory beyond the end; entry cut short.
+    Loaded shortFile({'I', 'I', 42, 0, 8});
+    EXPECT_EQ(shortFile.Header(), 0);
+    TiffBuilder b(true);
+    b.Long(256, 5);
+    auto bytes = b.Build();
+    std::vector<uint8_t> far = bytes;
+    far[4] = 0xF0;
+    far[7] = 0x7F;
+    Loaded beyond(far);
+    EXPECT_EQ(beyond.Header(), 0);
+    bytes.resize(bytes.size() - 8);
+    Loaded cut(bytes);
+    EXPECT_EQ(cut.Header(), 0);
+}
+
+TEST(TiffHeader, DefaultsWhenTagsAreMissing)
+{
+    TiffBuilder b(true);
+    b.Long(256, 10);
+    b.Long(257, 20);
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    EXPECT_EQ(f.io.m_nColorMode, 0);
+    EXPECT_EQ(f.io.m_nChannels, 0u);
+    EXPECT_EQ(f.io.m_nSamplesPerPixel, 0u);
+    EXPECT_EQ(f.io.m_nRowsPerStrip, 20u);
+    EXPECT_EQ(f.io.m_nCompression, 1);
+    EXPECT_EQ(f.io.m_nBitsPerSample, 1);
+    EXPECT_EQ(f.io.m_bPlanar, 0);
+    EXPECT_FLOAT_EQ(f.io.m_fXRes, 72.0f);
+    EXPECT_FLOAT_EQ(f.io.m_fYRes, 72.0f);
+    EXPECT_EQ(f.io.m_nPredictor, 1);
+    EXPECT_EQ(f.io.m_nGreyPhotometric, 2);
+
+    for (uint32_t photometric : {2u, 5u}) {
+        TiffBuilder c(false);
+        c.Short(262, photometric);
+        Loaded g(c.Build());
+        ASSERT_EQ(g.Header(), 1);
+        EXPECT_EQ(g.io.m_nSamplesPerPixel, photometric == 2 ? 3u : 4u);
+        EXPECT_EQ(g.io.m_nColorMode, photometric == 2 ? COLOR_RGB : COLOR_CMYK);
+    }
+    for (uint32_t photometric : {4u, 6u, 8u, 32844u}) {
+        TiffBuilder c(true);
+        c.Short(262, photometric);
+        Loaded g(c.Build());
+        EXPECT_EQ(g.Header(), 0) << photometric;
+    }
+}
+
+TEST(TiffHeader, BilevelDefaultPaletteAndGreyModes)
+{
+    struct Case {
+        uint32_t photometric, bits;
+        int mode;
+        unsigned entry0;
+    } cases[] = {{0, 1, COLOR_BILEVEL, 255}, {1, 1, COLOR_BILEVEL, 0}, {1, 8, COLOR_GREY, 0}, {0, 4, COLOR_GREY, 0}};
+    for (const Case& c : cases) {
+        TiffBuilder b(true);
+        b.Short(258, c.bits);
+        b.Short(262, c.photometric);
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        EXPECT_EQ(f.io.m_nColorMode, c.mode);
+        EXPECT_EQ(f.io.m_nGreyPhotometric, static_cast<int>(c.photometric));
+        if (c.mode == COLOR_BILEVEL) {
+            ASSERT_EQ(f.io.m_nPaletteSize, 2u);
+            const unsigned char* p = f.io.m_pPalette;
+            EXPECT_EQ(p[0], c.entry0);
+            EXPECT_EQ(p[1], c.entry0);
+            EXPECT_EQ(p[2], c.entry0);
+            EXPECT_EQ(p[3], 0);
+            EXPECT_EQ(p[4], 255 - c.entry0);
+            EXPECT_EQ(p[7], 0);
+        } else {
+            EXPECT_EQ(f.io.m_pPalette, nullptr);
+        }
+    }
+}
+
+TEST(TiffHeader, ResolutionAndUnit)
+{
+    struct Case {
+        bool unit;
+        uint32_t value, num, den;
+        float x;
+    } cases[] = {{true, 3, 300, 1, 300.0f * 2.53995f}, {true, 2, 300, 1, 300.0f}, {false, 0, 300, 1, 300.0f},
+                 {true, 1, 600, 2, 300.0f}, {false, 0, 7, 0, 72.0f}};
+    for (const Case& c : cases) {
+        TiffBuilder b(c.value % 2 == 0);
+        b.Rational(282, c.num, c.den);
+        b.Rational(283, c.num, c.den);
+        if (c.unit)
+            b.Short(296, c.value);
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        EXPECT_FLOAT_EQ(f.io.m_fXRes, c.x);
+        EXPECT_FLOAT_EQ(f.io.m_fYRes, c.x);
+    }
+    TiffBuilder b(true);
+    b.Rational(282, 300, 1);
+    b.Short(296, 3);
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    EXPECT_NEAR(f.io.m_fXRes, 761.98499f, 1e-3);
+}
+
+TEST(TiffHeader, BitsPerSampleForms)
+{
+    for (bool intel : {true, false}) {
+        {
+            TiffBuilder b(intel);
+            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 16}));
+            Loaded f(b.Build());
+            EXPECT_EQ(f.Header(), 0);
+        }
+        {
+            TiffBuilder b(intel);
+            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
+            Loaded f(b.Build());
+            ASSERT_EQ(f.Header(), 1);
+            EXPECT_EQ(f.io.m_nBitsPerSample, 8);
+        }
+        {
+            // Two values in the field: the first in a little-endian file,
+            // the second in a big-endian one.
+            TiffBuilder b(intel);
+            std::vector<uint8_t> e;
+            b.Put16(e, 258);
+            b.Put16(e, SHORT);
+            b.Put32(e, 2);
+            b.Put16(e, 4);
+            b.Put16(e, 16);
+            b.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            Loaded f(b.Build());
+            ASSERT_EQ(f.Header(), 1);
+            EXPECT_EQ(f.io.m_nBitsPerSample, intel ? 4 : 16);
+        }
+        {
+            // Values out of the file are refused.
+            TiffBuilder b(intel);
+            b.Entry(258, SHORT, 3, 0x7FFFFFF0);
+            Loaded f(b.Build());
+            EXPECT_EQ(f.Header(), 0);
+        }
+    }
+}
+
+TEST(TiffHeader, ColourMapScalingAndSize)
+{
+    for (bool intel : {true, false}) {
+        TiffBuilder b(intel);
+        b.Short(262, 3);
+        b.Short(258, 8);
+        // Two 16-bit entries and one entry of 8-bit values in 16-bit fields.
+        const uint32_t map = b.Shorts({0xFFFF, 0x8000, 0x0000, 0x1234, 0x00FF, 0x0010, 0x0000, 0xFFFF, 0x0080});
+        b.Entry(320, SHORT, 9, map);
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        ASSERT_EQ(f.io.m_nPaletteSize, 3u);
+        const unsigned char* p = f.io.m_pPalette;
+        // Entry i = blue, green, red, 0.
+        EXPECT_EQ(p[2], 255);  // red 0xFFFF
+        EXPECT_EQ(p[1], 0x12);
+        EXPECT_EQ(p[0], 0);
+        EXPECT_EQ(p[6], 128);  // red 0x8000
+        EXPECT_EQ(p[5], 255);  // green 0x00FF taken as it is
+        EXPECT_EQ(p[4], 255);
+        EXPECT_EQ(p[10], 0);
+        EXPECT_EQ(p[9], 0x10);
+        EXPECT_EQ(p[8], 0x80);
+        EXPECT_EQ(p[11], 0);
+        EXPECT_EQ(f.io.m_nColorMode, COLOR_INDEXED);
+    }
+    {
+        // More than 256 entries: the first 256 are kept, read from the right
+        // places of the three component arrays.
+        TiffBuilder b(true);
+        std::vector<uint32_t> map;
+        for (uint32_t c = 0; c < 3; ++c)
+            for (uint32_t i = 0; i < 300; ++i)
+                map.push_back(((i + c * 7) % 256) << 8);
+        b.Short(262, 3);
+        b.Entry(320, SHORT, 900, b.Shorts(map));
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        ASSERT_EQ(f.io.m_nPaletteSize, 256u);
+        EXPECT_EQ(f.io.m_pPalette[4 * 255 + 2], 255);
+        EXPECT_EQ(f.io.m_pPalette[4 * 255 + 1], (255 + 7) % 256);
+        EXPECT_EQ(f.io.m_pPalette[4 * 255 + 0], (255 + 14) % 256);
+    }
+    {
+        // A map that the file does not hold is refused.
+        TiffBuilder b(true);
+        b.Entry(320, SHORT, 768, 100);
+        Loaded f(b.Build());
+        EXPECT_EQ(f.Header(), 0);
+    }
+    {
+        // A colour map takes precedence over the bilevel default palette.
+        TiffBuilder b(true);
+        b.Short(262, 0);
+        b.Entry(320, SHORT, 6, b.Shorts({0x1000, 0x2000, 0x3000, 0x4000, 0x5000, 0x6000}));
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        EXPECT_EQ(f.io.m_nColorMode, COLOR_BILEVEL);
+        ASSERT_EQ(f.io.m_nPaletteSize, 2u);
+        EXPECT_EQ(f.io.m_pPalette[2], 0x10);
+    }
+}
+
+TEST(TiffHeader, StripTables)
+{
+    {
+        // Big-endian single SHORT StripOffsets and a SHORT table of counts.
+        TiffBuilder b(false);
+        b.Short(273, 0x1234);
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        ASSERT_EQ(f.io.m_nStrips, 1u);
+        EXPECT_EQ(f.io.m_pStripOffsets[0], 0x1234u);
+        EXPECT_EQ(f.io.m_pStripByteCounts, nullptr);
+    }
+    for (bool intel : {true, false}) {
+        // Counts listed before offsets, SHORT offsets, LONG counts.
+        TiffBuilder b(intel);
+        const uint32_t counts = b.Longs({10, 20, 30});
+        const uint32_t offsets = b.Shorts({100, 200, 300});
+        b.Entry(279, LONG, 3, counts);
+        b.Entry(273, SHORT, 3, offsets);
+        b.Short(338, 2);
+        b.Long(34377, 12345);
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        ASSERT_EQ(f.io.m_nStrips, 3u);
+        EXPECT_EQ(f.io.m_pStripOffsets[2], 300u);
+        ASSERT_NE(f.io.m_pStripByteCounts, nullptr);
+        EXPECT_EQ(f.io.m_pStripByteCounts[1], 20u);
+    }
+    {
+        // A table that the file does not hold is refused.
+        TiffBuilder b(true);
+        b.Entry(273, LONG, 1000, 8);
+        Loaded f(b.Build());
+        EXPECT_EQ(f.Header(), 0);
+    }
+    {
+        // A counts table shorter than the strips: the rest are empty.
+        TiffBuilder b(true);
+        b.Entry(273, LONG, 3, b.Longs({8, 9, 10}));
+        b.Entry(279, LONG, 2, b.Longs({1, 1}));
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        EXPECT_EQ(f.io.m_pStripByteCounts[1], 1u);
+        EXPECT_EQ(f.io.m_pStripByteCounts[2], 0u);
+    }
+}
+
+TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
+{
+    TiffBuilder second(true);
+    second.Long(256, 99);
+    std::vector<uint8_t> tail = second.Build();
+    TiffBuilder b(true);
+    b.Long(256, 5);
+    // The next-directory offset points at a directory that would set 99.
+    const uint32_t next = static_cast<uint32_t>(b.Size());
+    std::vector<uint8_t> ifd2(tail.begin() + 8, tail.end());
+    (void)next;
+    std::vector<uint8_t> bytes = b.Build(0);
+    const uint32_t at = static_cast<uint32_t>(bytes.size());
+    bytes.insert(bytes.end(), ifd2.begin(), ifd2.end());
+    bytes[bytes.size() - ifd2.size() - 4] = static_cast<uint8_t>(at);
+    bytes[bytes.size() - ifd2.size() - 3] = static_cast<uint8_t>(at >> 8);
+    Loaded f(bytes);
+    ASSERT_EQ(f.Header(), 1);
+    EXPECT_EQ(f.io.m_nWidth, 5u);
+}
+
+// ---- PackBits ---------------------------------------------------------------
+
+struct StripDecoder {
+    explicit StripDecoder(std::vector<uint8_t> bytes) : io("x.tif"), data(std::move(bytes))
+    {
+        io.m_pStripBuf = data.data();
+        io.m_nStripLen = static_cast<uint32_t>(data.size());
+        io.m_nStripPos = 0;
+    }
+    ~StripDecoder() { io.m_pStripBuf = nullptr; }
+    std::vector<uint8_t> PackBits(uint32_t length)
+    {
+        std::vector<uint8_t> row(length + 4, 0xEE);
+        io.DecodePackBitsRow(row.data(), length);
+        EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
+        row.resize(length);
+        return row;
+    }
+    std::vector<uint8_t> Huffman(uint32_t length)
+    {
+        std::vector<uint8_t> row(length + 4, 0xEE);
+        io.DecodeHuffmanRow(row.data(), length);
+        EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
+        row.resize(length);
+        return row;
+    }
+    CTiffIo io;
+    std::vector<uint8_t> data;
+};
+
+TEST(TiffPackBits, RunsLiteralsAndNoOps)
+{
+    StripDecoder d({0xFE, 0xAA, 0x02, 1, 2, 3, 0x80, 0x00, 9});
+    EXPECT_EQ(d.PackBits(3), (std::vector<uint8_t>{0xAA, 0xAA, 0xAA}));
+    EXPECT_EQ(d.PackBits(3), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(d.PackBits(1), (std::vector<uint8_t>{9}));  // 0x80 yields nothing
+    EXPECT_EQ(d.io.m_nStripPos, d.io.m_nStripLen);
+}
+
+TEST(TiffPackBits, RowEndsCutRunsAndLiterals)
+{
+    // A repeat of 10 into a 4-byte row: the rest of the repeat is dropped.
+    StripDecoder d({0xF7, 0x55, 0x01, 7, 8});
+    EXPECT_EQ(d.PackBits(4), (std::vector<uint8_t>(4, 0x55)));
+    EXPECT_EQ(d.PackBits(2), (std::vector<uint8_t>{7, 8}));
+    // Literal bytes that do not fit stay in the strip as control bytes.
+    StripDecoder e({0x03, 1, 2, 3, 0x00, 0x01, 5});
+    EXPECT_EQ(e.PackBits(2), (std::vector<uint8_t>{1, 2}));
+    // Next row: control 3 (copy 4: 0x00, 0x01, 5 and nothing more).
+    EXPECT_EQ(e.PackBits(4), (std::vector<uint8_t>{0x00, 0x01, 5, 0}));
+}
+
+TEST(TiffPackBits, ShortStripsStopAtTheirEnd)
+{
+    // A literal that claims more bytes than remain, and a repeat without its
+    // byte: nothing is read past the strip, the rest of the row is blank.
+    StripDecoder d({0x7F, 1, 2});
+    EXPECT_EQ(d.PackBits(5), (std::vector<uint8_t>{1, 2, 0, 0, 0}));
+    StripDecoder e({0x05, 1, 2, 3, 4, 5, 6, 0xFD});
+    EXPECT_EQ(e.PackBits(6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(e.PackBits(3), (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_EQ(e.io.m_nStripPos, e.io.m_nStripLen);
+}
+
+// ---- CCITT modified Huffman ---------------------------------------------------
+
+// Packs a string of '0'/'1' (spaces ignored) into bytes, most significant first.
+std::vector<uint8_t> Bits(const std::string& s)
+{
+    std::vector<uint8_t> out;
+    int n = 0;
+    for (char c : s) {
+        if (c != '0' && c != '1')
+            continue;
+        if (n % 8 == 0)
+            out.push_back(0);
+        if (c == '1')
+            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
+        ++n;
+    }
+    return out;
+}
+
+TEST(TiffCcitt, TablesArePrefixFree) { EXPECT_TRUE(CcittTablesConsistent()); }
+
+TEST(TiffCcitt, PhotometricDecidesTheBitValues)
+{
+    StripDecoder black(Bits("0111 11"));
+    black.io.m_nWidth = 4;
+    black.io.m_nGreyPhotometric = 1;
+    EXPECT_EQ(black.Huffman(1), (std::vector<uint8_t>{0xC0}));
+    StripDecoder white(Bits("0111 11"));
+    white.io.m_nWidth = 4;
+    white.io.m_nGreyPhotometric = 0;
+    EXPECT_EQ(white.Huffman(1), (std::vector<uint8_t>{0x30}));
+}
+
+TEST(TiffCcitt, MakeUpCodesAndByteAlignedRows)
+{
+    // White 64 + 2 (11011, 0111), black 2 (11), then white 0 (00110101) and
+    // black 4 (011) in a 72-pixel row, WhiteIsZero.
+    StripDecoder d(Bits("11011 0111 11 00110101 011"));
+    d.io.m_nWidth = 72;
+    d.io.m_nGreyPhotometric = 0;
+    std::vector<uint8_t> row = d.Huffman(9);
+    std::vector<uint8_t> expected(9, 0);
+    expected[8] = 0x3F;  // pixels 66 to 71 black
+    EXPECT_EQ(row, expected);
+    // 22 bits: the rest of the third byte is dropped.
+    EXPECT_EQ(d.io.m_nStripPos, 3u);
+}
+
+TEST(TiffCcitt, RowsEndingOnAByteBoundary)
+{
+    // White 4 (1011), black 4 (011) = 7 bits; white 3 (1000), black 5 (0011)
+    // = 8 bits exactly: the second row starts at byte 1.
+    StripDecoder d(Bits("1000 0011 1011 011 0"));
+    d.io.m_nWidth = 8;
+    d.io.m_nGreyPhotometric = 0;
+    EXPECT_EQ(d.Huffman(1), (std::vector<uint8_t>{0x1F}));
+    EXPECT_EQ(d.io.m_nStripPos, 1u);
+    EXPECT_EQ(d.Huffman(1), (std::vector<uint8_t>{0x0F}));
+    EXPECT_EQ(d.io.m_nStripPos, 2u);
+}
+
+TEST(TiffCcitt, DamagedRowsStayInsideTheirBuffers)
+{
+    // A white run of 1728 + 63 in a 16-pixel row: nothing is written past
+    // the row, which is all white.
+    StripDecoder d(Bits("010011011 00110100 11"));
+    d.io.m_nWidth = 16;
+    d.io.m_nGreyPhotometric = 1;
+    EXPECT_EQ(d.Huffman(2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    // A width larger than the row buffer: only the buffer is written.
+    StripDecoder e(Bits("0111 0000110111 0111 11"));
+    e.io.m_nWidth = 1000;
+    e.io.m_nGreyPhotometric = 0;
+    // White 2, black 0, white 2, black 2.
+    EXPECT_EQ(e.Huffman(1), (std::vector<uint8_t>{0x0C}));
+    // Data that ends mid-row: the rest of the row is white, nothing is read
+    // past the strip.
+    StripDecoder f(Bits("0111 11"));
+    f.io.m_nWidth = 24;
+    f.io.m_nGreyPhotometric = 0;
+    EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0x30, 0, 0}));
+    EXPECT_EQ(f.io.m_nStripPos, 1u);
+    EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0, 0, 0}));
+    // An end-of-line code or an invalid prefix ends the row.
+    StripDecoder g(Bits("0111 11 000000000001 0111"));
+    g.io.m_nWidth = 8;
+    g.io.m_nGreyPhotometric = 1;
+    EXPECT_EQ(g.Huffman(1), (std::vector<uint8_t>{0xCF}));
+    StripDecoder h(Bits("0111 000000001 11111111"));
+    h.io.m_nWidth = 8;
+    h.io.m_nGreyPhotometric = 1;
+    EXPECT_EQ(h.Huffman(1), (std::vector<uint8_t>{0xFF}));
+}
+
+// ---- LZW --------------------------------------------------------------------
+
+// Packs codes most significant bit first, each with its own width.
+std::vector<uint8_t> Codes(const std::vector<std::pair<uint32_t, int>>& codes)
+{
+    std::vector<uint8_t> out;
+    uint64_t acc = 0;
+    int bits = 0;
+    for (const auto& c : codes) {
+        acc = (acc << c.second) | c.first;
+        bits += c.second;
+        while (bits >= 8) {
+            out.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
+            bits -= 8;
+        }
+    }
+    if (bits > 0)
+        out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
+std::vector<uint8_t> Nine(const std::vector<uint32_t>& codes)
+{
+    std::vector<std::pair<uint32_t, int>> c;
+    for (uint32_t v : codes)
+        c.push_back({v, 9});
+    return Codes(c);
+}
+
+// Collects the rows an LZW strip produces.
+struct CollectSink : CTiffIo::RowSink {
+    uint32_t NextWanted(uint32_t row) const override { return row; }
+    int Take(uint32_t, unsigned char* data) override
+    {
+        rows.emplace_back(data, data + length);
+        return 1;
+    }
+    int TakePlane(uint32_t, uint32_t, const unsigned char*) override { return 1; }
+    uint32_t length = 0;
+    std::vector<std::vector<uint8_t>> rows;
+};
+
+struct LzwRun {
+    int result = 0;
+    std::vector<std::vector<uint8_t>> rows;
+};
+
+LzwRun DecodeLzw(CTiffIo& io, const std::vector<uint8_t>& codes, uint32_t rowLength, uint32_t rows)
+{
+    // The strip lives in its own allocation so that reads past it are caught.
+    std::vector<uint8_t> strip(codes);
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[strip.size() + 1]);
+    std::memcpy(exact.get(), strip.data(), strip.size());
+    io.m_pCodeNext = exact.get();
+    io.m_pCodeEnd = exact.get() + strip.size();
+    std::vector<uint8_t> row(rowLength);
+    CollectSink sink;
+    sink.length = rowLength;
+    LzwRun run;
+    run.result = io.DecodeLzwStrip(0, rows, row.data(), rowLength, sink);
+    run.rows = sink.rows;
+    return run;
+}
+
+std::vector<uint8_t> Flatten(const LzwRun& run)
+{
+    std::vector<uint8_t> all;
+    for (const auto& r : run.rows)
+        all.insert(all.end(), r.begin(), r.end());
+    return all;
+}
+
+TEST(TiffLzw, StringsAndTheFirstCode)
+{
+    CTiffIo io("x.tif");
+    io.m_nSamplesPerPixel = 1;
+    LzwRun run = DecodeLzw(io, Nine({256, 65, 66, 258, 257}), 4, 1);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{65, 66, 65, 66}));
+    // A code equal to the next free code: the previous string and its first byte.
+    run = DecodeLzw(io, Nine({256, 65, 258, 257}), 3, 1);
+    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{65, 65, 65}));
+    // A strip whose first code is not the clear code fails.
+    run = DecodeLzw(io, Nine({65, 66, 257}), 2, 1);
+    EXPECT_EQ(run.result, 0);
+    // Right after a clear code there is no previous string to extend.
+    run = DecodeLzw(io, Nine({256, 300, 65, 257}), 2, 1);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(run.rows.empty());
+}
+
+TEST(TiffLzw, PredictorAndRows)
+{
+    CTiffIo io("x.tif");
+    io.m_nSamplesPerPixel = 3;
+    io.m_nPredictor = 2;
+    io.m_nBitsPerSample = 8;
+    LzwRun run = DecodeLzw(io, Nine({256, 10, 20, 30, 1, 1, 1, 257}), 6, 1);
+    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{10, 20, 30, 11, 21, 31}));
+    // Two rows of one pixel each: the accumulator restarts with each row.
+    run = DecodeLzw(io, Nine({256, 10, 20, 30, 1, 1, 1, 257}), 3, 2);
+    ASSERT_EQ(run.rows.size(), 2u);
+    EXPECT_EQ(run.rows[1], (std::vector<uint8_t>{1, 1, 1}));
+    // A strip produces no more than its rows.
+    run = DecodeLzw(io, Nine({256, 1, 2, 3, 4, 5, 6, 7, 8, 9, 257}), 3, 2);
+    EXPECT_EQ(run.rows.size(), 2u);
+}
+
+TEST(TiffLzw, SixteenBitDifferencesCarryAcrossBytes)
+{
+    CTiffIo io("x.tif");
+    io.m_nSamplesPerPixel = 1;
+    io.m_nPredictor = 2;
+    io.m_nBitsPerSample = 16;
+    io.m_bIntel = 1;
+    std::vector<uint8_t> le = {0xFF, 0x00, 0x01, 0x00, 0xFF, 0xFF};
+    io.UndoPredictor(le.data(), 6);
+    EXPECT_EQ(le, (std::vector<uint8_t>{0xFF, 0x00, 0x00, 0x01, 0xFF, 0x00}));
+    io.m_bIntel = 0;
+    std::vector<uint8_t> be = {0x00, 0xFF, 0x00, 0x01, 0xFF, 0xFF};
+    io.UndoPredictor(be.data(), 6);
+    EXPECT_EQ(be, (std::vector<uint8_t>{0x00, 0xFF, 0x01, 0x00, 0x00, 0xFF}));
+}
+
+// Literal codes only: each adds a table entry, so the width grows one code
+// early (after the entries 511, 1023 and 2047) and stays at 12.
+std::vector<std::pair<uint32_t, int>> LiteralStream(size_t count, bool end)
+{
+    std::vector<std::pair<uint32_t, int>> codes = {{256, 9}};
+    uint32_t next = 257;
+    int width = 9;
+    for (size_t i = 0; i < count; ++i) {
+        codes.push_back({static_cast<uint32_t>((i * 37) & 0xFF), width});
+        ++next;
+        if (next == 511 || next == 1023 || next == 2047)
+            ++width;
+    }
+    if (end)
+        codes.push_back({257, width});
+    return codes;
+}
+
+TEST(TiffLzw, EarlyWidthChangeAndTableOverflowWithoutClear)
+{
+    CTiffIo io("x.tif");
+    io.m_nSamplesPerPixel = 1;
+    for (size_t count : {253u, 254u, 255u, 300u, 800u, 5000u}) {
+        LzwRun run = DecodeLzw(io, Codes(LiteralStream(count, true)), static_cast<uint32_t>(count), 1);
+        ASSERT_EQ(run.result, 1) << count;
+        ASSERT_EQ(run.rows.size(), 1u) << count;
+        for (size_t i = 0; i < count; ++i)
+            ASSERT_EQ(run.rows[0][i], static_cast<uint8_t>((i * 37) & 0xFF)) << count << " at " << i;
+    }
+}
+
+TEST(TiffLzw, CodesEndingWithTheStrip)
+{
+    CTiffIo io("x.tif");
+    io.m_nSamplesPerPixel = 1;
+    // Eight 9-bit codes fill exactly nine bytes; without an end code the last
+    // code is still decoded.
+    const std::vector<uint8_t> codes = Nine({256, 1, 2, 3, 4, 5, 6, 7});
+    ASSERT_EQ(codes.size(), 9u);
+    LzwRun run = DecodeLzw(io, codes, 7, 1);
+    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
+    // A code cut off by the strip's end is not: the row stays incomplete.
+    std::vector<uint8_t> cut = codes;
+    cut.pop_back();
+    run = DecodeLzw(io, cut, 7, 1);
+    EXPECT_TRUE(run.rows.empty());
+    // ReadLzwCode gives 0 when the bytes end first.
+    const uint8_t one = 0xAB;
+    io.m_pCodeNext = &one;
+    io.m_pCodeEnd = &one + 1;
+    io.m_nCodeBits = 0;
+    EXPECT_EQ(io.ReadLzwCode(9), 0u);
+}
+
+// ---- UnpackSamples ---------------------------------------------------------
+
+TEST(TiffUnpack, DepthsAndByteOrder)
+{
+    CTiffIo io("x.tif");
+    io.m_nWidth = 3;
+    io.m_nSamplesPerPixel = 1;
+    io.m_nBitsPerSample = 16;
+    std::vector<uint8_t> row = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+    io.m_bIntel = 1;
+    std::vector<uint8_t> le = row;
+    io.UnpackSamples(le.data(), le.data());
+    EXPECT_EQ(std::vector<uint8_t>(le.begin(), le.begin() + 3), (std::vector<uint8_t>{0x34, 0x78, 0xBC}));
+    io.m_bIntel = 0;
+    std::vector<uint8_t> be = row;
+    io.UnpackSamples(be.data(), be.data());
+    EXPECT_EQ(std::vector<uint8_t>(be.begin(), be.begin() + 3), (std::vector<uint8_t>{0x12, 0x56, 0x9A}));
+
+    io.m_nBitsPerSample = 4;
+    io.m_nWidth = 3;
+    const uint8_t nibbles[] = {0x4A, 0xF0};
+    uint8_t out[3];
+    io.UnpackSamples(nibbles, out);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{4, 10, 15}));
+    io.m_nBitsPerSample = 1;
+    io.m_nWidth = 10;
+    const uint8_t bits[] = {0x81, 0x40};
+    uint8_t ten[10];
+    io.UnpackSamples(bits, ten);
+    EXPECT_EQ(std::vector<uint8_t>(ten, ten + 10), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 1, 0, 1}));
+}
+
+// ---- previews and full reads on hand-made files ---------------------------------
+
+// Preview through the reader protocol at the fitted size.
+struct Preview {
+    int result = 0;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> bits;
+};
+
+Preview MakePreview(CTiffIo& io, bool full = false)
+{
+    Preview p;
+    unsigned char* bits = nullptr;
+    io.m_bFullSize = full ? 1 : 0;
+    p.result = io.MakeDib(&p.width, &p.height, &bits);
+    if (p.result == 1) {
+        const size_t stride = ((static_cast<size_t>(p.width) * 24 + 31) / 32) * 4;
+        p.bits.assign(bits, bits + stride * p.height);
+        QuorvelFreePreview(bits);
+    }
+    EXPECT_EQ(io.m_pPalette, nullptr);
+    return p;
+}
+
+uint8_t Pixel(uint32_t x, uint32_t y) { return static_cast<uint8_t>((x * 3 + y * 7) & 0xFF); }
+
+TEST(TiffPreview, LargeUncompressedPicturePreviewsFromFirstMatchRows)
+{
+    const uint32_t n = 1000;
+    std::vector<uint8_t> strip(n * n);
+    for (uint32_t y = 0; y < n; ++y)
+        for (uint32_t x = 0; x < n; ++x)
+            strip[y * n + x] = Pixel(x, y);
+    Loaded f(GreyFile(true, n, n, n, {strip}));
+    ASSERT_EQ(f.Header(), 1);
+    Preview p = MakePreview(f.io);
+    ASSERT_EQ(p.result, 1);
+    ASSERT_EQ(p.width, 200);
+    ASSERT_EQ(p.height, 200);
+    // Row i and column j of the preview come from source row and column 5i, 5j.
+    for (uint32_t i = 0; i < 200; ++i)
+        for (uint32_t j = 0; j < 200; ++j)
+            ASSERT_EQ(p.bits[(199 - i) * 600 + 3 * j], Pixel(5 * j, 5 * i)) << i << "," << j;
+}
+
+// One LZW strip per row; rows whose strips must not be decoded hold data that
+// would fail the read if they were.
+TEST(TiffPreview, LzwStripsWithoutAWantedRowAreNotDecoded)
+{
+    const uint32_t w = 3, h = 1000;
+    std::vector<std::vector<uint8_t>> strips;
+    for (uint32_t y = 0; y < h; ++y) {
+        if (y % 5 == 0)
+            strips.push_back(Nine({256, Pixel(0, y), Pixel(1, y), Pixel(2, y), 257}));
+        else
+            strips.push_back({0x00, 0x00, 0x00});
+    }
+    Loaded f(GreyFile(false, w, h, 1, strips, 5));
+    ASSERT_EQ(f.Header(), 1);
+    Preview p = MakePreview(f.io);
+    ASSERT_EQ(p.result, 1);
+    ASSERT_EQ(p.width, 1);
+    ASSERT_EQ(p.height, 200);
+    for (uint32_t i = 0; i < 200; ++i)
+        ASSERT_EQ(p.bits[(199 - i) * 4], Pixel(0, 5 * i)) << i;
+    // The full read decodes every strip, so it meets the damaged ones.
+    Loaded g(GreyFile(false, w, h, 1, strips, 5));
+    ASSERT_EQ(g.Header(), 1);
+    std::vector<uint8_t> plane(8 * h);
+    g.io.m_nRowBytes = 8;
+    g.io.m_nPlaneKind[0] = 1;
+    g.io.m_pPlane[0] = plane.data();
+    EXPECT_EQ(g.io.ReadFullImage(), 0);
+}
+
+TEST(TiffPreview, StripsOutOfOrderAreReadThroughTheirOffsets)
+{
+    const uint32_t w = 4, h = 6;
+    for (uint32_t compression : {1u, 5u, 32773u}) {
+        std::vector<std::vector<uint8_t>> strips;
+        for (uint32_t s = 0; s < 3; ++s) {
+            std::vector<uint8_t> raw;
+            for (uint32_t y = 2 * s; y < 2 * s + 2; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    raw.push_back(Pixel(x, y));
+            if (compression == 5) {
+                std::vector<uint32_t> codes = {256};
+                codes.insert(codes.end(), raw.begin(), raw.end());
+                codes.push_back(257);
+                strips.push_back(Nine(codes));
+            } else if (compression == 32773) {
+                std::vector<uint8_t> packed;
+                for (uint32_t r = 0; r < 2; ++r) {
+                    packed.push_back(static_cast<uint8_t>(w - 1));
+                    packed.insert(packed.end(), raw.begin() + r * w, raw.begin() + (r + 1) * w);
+                }
+                strips.push_back(packed);
+            } else {
+                strips.push_back(raw);
+            }
+        }
+        // Stored last strip first, with a gap between them.
+        strips[1].push_back(0x80);
+        Loaded f(GreyFile(true, w, h, 2, strips, compression, {2, 0, 1}));
+        ASSERT_EQ(f.Header(), 1);
+        Preview p = MakePreview(f.io);
+        ASSERT_EQ(p.result, 1) << compression;
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x)
+                ASSERT_EQ(p.bits[(h - 1 - y) * 12 + 3 * x], Pixel(x, y)) << compression << " " << x << "," << y;
+    }
+}
+
+TEST(TiffPreview, RefusedLayoutsStillReportTheirSize)
+{
+    struct Case {
+        uint32_t bits, compression, planar, samples, photometric;
+    } cases[] = {
+        {16, 1, 2, 3, 2},  // planar 16-bit
+        {8, 5, 2, 3, 2},   // planar LZW
+        {8, 7, 1, 3, 2},   // JPEG
+        {1, 3, 1, 1, 0},   // CCITT Group 3
+        {8, 2, 1, 1, 1},   // CCITT with 8-bit samples
+        {8, 1, 1, 1, 2},   // RGB with one sample per pixel
+        {2, 1, 1, 1, 1},   // 2-bit grey
+    };
+    for (const Case& c : cases) {
+        TiffBuilder b(true);
+        const uint32_t data = b.Blob(std::vector<uint8_t>(600, 0x11));
+        b.Long(256, 10);
+        b.Long(257, 10);
+        b.Short(258, c.bits);
+        b.Short(259, c.compression);
+        b.Short(262, c.photometric);
+        b.Long(273, data);
+        b.Short(277, c.samples);
+        b.Long(279, 600);
+        b.Short(284, c.planar);
+        const std::vector<uint8_t> bytes = b.Build();
+        Loaded f(bytes);
+        ASSERT_EQ(f.Header(), 1);
+        Preview p = MakePreview(f.io);
+        EXPECT_EQ(p.result, 0) << c.bits << "/" << c.compression;
+        f.io.m_nRowBytes = 16;
+        std::vector<uint8_t> planes(16 * 10 * 3);
+        for (int k = 0; k < 3; ++k) {
+            f.io.m_nPlaneKind[k] = 1;
+            f.io.m_pPlane[k] = planes.data() + k * 160;
+        }
+        EXPECT_EQ(f.io.ReadFullImage(), 0);
+
+        TempDir dir;
+        const std::string path = dir.File("r.tif");
+        WriteFileBytes(path, bytes);
+        ImageSummary s;
+        EXPECT_EQ(GetQuorvel(path.c_str(), &s, 0, nullptr), 1);
+        EXPECT_FLOAT_EQ(s.fWidthInches, 10.0f / 72.0f);
+        EXPECT_EQ(GetQuorvel(path.c_str(), &s, 1, nullptr), 0);
+    }
+}
+
+TEST(TiffPreview, PlanarFilesWithOneRowPerStripUseEveryOffset)
+{
+    // 3 x 2 planar RGB, one row per strip, strips stored in reverse order.
+    const uint32_t w = 3, h = 2;
+    TiffBuilder b(false);
+    std::vector<uint32_t> offsets(6);
+    for (int s = 5; s >= 0; --s) {
+        std::vector<uint8_t> row;
+        for (uint32_t x = 0; x < w; ++x)
+            row.push_back(static_cast<uint8_t>(s * 10 + x));
+        offsets[s] = b.Blob(row);
+    }
+    b.Long(256, w);
+    b.Long(257, h);
+    b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
+    b.Short(262, 2);
+    b.Entry(273, LONG, 6, b.Longs(offsets));
+    b.Short(277, 3);
+    b.Long(278, 1);
+    b.Entry(279, LONG, 6, b.Longs({3, 3, 3, 3, 3, 3}));
+    b.Short(284, 2);
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    Preview p = MakePreview(f.io);
+    ASSERT_EQ(p.result, 1);
+    // Top row (plane strips 0, 2, 4) is the second row of the block.
+    const uint8_t* top = p.bits.data() + 12;
+    EXPECT_EQ(top[2], 0);   // red: strip 0
+    EXPECT_EQ(top[1], 20);  // green: strip 2
+    EXPECT_EQ(top[0], 40);  // blue: strip 4
+    EXPECT_EQ(p.bits[3 * 2 + 2], 12);  // bottom row, third pixel, red: strip 1
+}
+
+TEST(TiffPreview, TallImagesKeepEveryStrip)
+{
+    // 70,000 strips of one row: more than a 16-bit count holds.
+    const uint32_t h = 70000;
+    TiffBuilder b(true);
+    std::vector<uint8_t> pixels(h);
+    for (uint32_t y = 0; y < h; ++y)
+        pixels[y] = static_cast<uint8_t>(y * 13);
+    const uint32_t base = b.Blob(pixels);
+    std::vector<uint32_t> offsets(h), counts(h, 1);
+    for (uint32_t y = 0; y < h; ++y)
+        offsets[y] = base + y;
+    b.Long(256, 1);
+    b.Long(257, h);
+    b.Short(258, 8);
+    b.Short(262, 1);
+    b.Entry(273, LONG, h, b.Longs(offsets));
+    b.Long(278, 1);
+    b.Entry(279, LONG, h, b.Longs(counts));
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    EXPECT_EQ(f.io.m_nStrips, h);
+    std::vector<uint8_t> plane(8 * static_cast<size_t>(h), 0xEE);
+    f.io.m_nRowBytes = 8;
+    f.io.m_nPlaneKind[0] = 1;
+    f.io.m_pPlane[0] = plane.data();
+    ASSERT_EQ(f.io.ReadFullImage(), 1);
+    EXPECT_EQ(plane[8 * static_cast<size_t>(h - 1)], static_cast<uint8_t>((h - 1) * 13));
+    EXPECT_EQ(plane[8 * 66000], static_cast<uint8_t>(66000 * 13));
+}
+
+TEST(TiffPreview, GreyPreviewsShowGreyLevels)
+{
+    // 4-bit grey is scaled to 0-255; WhiteIsZero grey shows 0 as white.
+    for (uint32_t photometric : {0u, 1u}) {
+        for (uint32_t bits : {4u, 8u}) {
+            TiffBuilder b(true);
+            const uint32_t data = b.Blob(bits == 4 ? std::vector<uint8_t>{0x0F, 0x50} : std::vector<uint8_t>{0, 255, 80});
+            b.Long(256, 3);
+            b.Long(257, 1);
+            b.Short(258, bits);
+            b.Short(262, photometric);
+            b.Long(273, data);
+            b.Long(279, bits == 4 ? 2 : 3);
+            Loaded f(b.Build());
+            ASSERT_EQ(f.Header(), 1);
+            Preview p = MakePreview(f.io);
+            ASSERT_EQ(p.result, 1);
+            const uint8_t levels[3] = {0, 255, static_cast<uint8_t>(bits == 4 ? 85 : 80)};
+            for (int x = 0; x < 3; ++x) {
+                const uint8_t v = photometric == 1 ? levels[x] : static_cast<uint8_t>(255 - levels[x]);
+                EXPECT_EQ(p.bits[3 * x], v) << photometric << "/" << bits << " x " << x;
+            }
+        }
+    }
+}
+
+TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
+{
+    // RGBA, 2 x 1: alpha dropped, planes m_nRowBytes apart; kinds other than 1
+    // are refused.
+    TiffBuilder b(false);
+    const uint32_t data = b.Blob({1, 2, 3, 4, 5, 6, 7, 8});
+    b.Long(256, 2);
+    b.Long(257, 1);
+    b.Entry(258, SHORT, 4, b.Shorts({8, 8, 8, 8}));
+    b.Short(262, 2);
+    b.Long(273, data);
+    b.Short(277, 4);
+    b.Long(279, 8);
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    std::vector<uint8_t> planes(3 * 4, 0xEE);
+    f.io.m_nRowBytes = 4;
+    for (int k = 0; k < 3; ++k) {
+        f.io.m_nPlaneKind[k] = 1;
+        f.io.m_pPlane[k] = planes.data() + 4 * k;
+    }
+    f.io.m_nPlaneKind[2] = 2;
+    EXPECT_EQ(f.io.ReadFullImage(), 0);
+    f.io.m_nPlaneKind[2] = 1;
+    f.io.m_nRowBytes = 1;
+    EXPECT_EQ(f.io.ReadFullImage(), 0);
+    f.io.m_nRowBytes = 4;
+    ASSERT_EQ(f.io.ReadFullImage(), 1);
+    EXPECT_EQ(planes, (std::vector<uint8_t>{1, 5, 0xEE, 0xEE, 2, 6, 0xEE, 0xEE, 3, 7, 0xEE, 0xEE}));
+}
+
+TEST(TiffMemory, SmallGrantsGroupStripsAndNoGrantFails)
+{
+    const std::string path = TestData("tiff_rgb8_lzw.tif");
+    auto preview = [&](bool full) {
+        CTiffIo io(path.c_str());
+        EXPECT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        EXPECT_EQ(io.ReadHeader(), 1);
+        return MakePreview(io, full);
+    };
+    const Preview normal = preview(true);
+    ASSERT_EQ(normal.result, 1);
+    {
+        // Little memory: the block of compressed strips shrinks to a few
+        // strips per group, and the preview stays the same.
+        FakeMemory memory(8 * 1024, 8 * 1024);
+        const Preview small = preview(true);
+        ASSERT_EQ(small.result, 1);
+        EXPECT_EQ(small.bits, normal.bits);
+    }
+    {
+        FakeMemory memory(64 * MiB, 64 * MiB);
+        memory.FailAll(true);
+        EXPECT_EQ(preview(true).result, 0);
+        CTiffIo io(path.c_str());
+        ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        memory.FailAll(false);
+        ASSERT_EQ(io.ReadHeader(), 1);
+        std::vector<uint8_t> planes(3 * 40 * 23);
+        io.m_nRowBytes = 40;
+        for (int k = 0; k < 3; ++k) {
+            io.m_nPlaneKind[k] = 1;
+            io.m_pPlane[k] = planes.data() + 40 * 23 * k;
+        }
+        memory.FailAll(true);
+        EXPECT_EQ(io.ReadFullImage(), 0);
+    }
+}
+
+// Damaged copies of every fixture: previews and full reads must neither
+// crash nor touch memory outside their buffers (run under the sanitizers).
+TEST(TiffRobustness, DamagedFilesAreReadSafely)
+{
+    const char* names[] = {"tiff_rgb8_packbits.tif", "tiff_rgb8_lzw.tif",     "tiff_rgb8_lzw2_be.tif",
+                           "tiff_rgb8_sep_r4.tif",   "tiff_rgb16_lzw2_le.tif", "tiff_grey4_lzw_be.tif",
+                           "tiff_pal8_none.tif",     "tiff_bw1w_ccitt.tif",    "tiff_wide_ccitt.tif",
+                           "tiff_cmyk8_lzw2_be.tif", "tiff_rgba8_sep_r1.tif",  "tiff_bw1w_packbits_be.tif"};
+    std::mt19937 rng(12345);
+    TempDir dir;
+    const std::string path = dir.File("d.tif");
+    for (const char* name : names) {
+        const std::vector<uint8_t> original = ReadFileBytes(TestData(name));
+        ASSERT_FALSE(original.empty());
+        for (int round = 0; round < 60; ++round) {
+            std::vector<uint8_t> bytes = original;
+            if (round < 12) {
+                bytes.resize(rng() % bytes.size());
+            } else {
+                const int flips = 1 + static_cast<int>(rng() % 8);
+                for (int k = 0; k < flips; ++k) {
+                    // Half the damage lands in the directory at the end.
+                    const size_t at = (k & 1) ? bytes.size() - 1 - rng() % std::min<size_t>(bytes.size(), 200)
+                                              : rng() % bytes.size();
+                    bytes[at] = static_cast<uint8_t>(rng());
+                }
+            }
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
+            ImageSummary s;
+            if (GetQuorvel(path.c_str(), &s, 2, nullptr) == 1)
+                QuorvelFreePreview(s.pPreviewBits);
+            CTiffIo io(path.c_str());
+            ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+            if (io.ReadHeader() != 1 || io.m_nWidth > 4096 || io.m_nHeight > 4096)
+                continue;
+            io.m_nRowBytes = static_cast<int32_t>(io.m_nWidth);
+            std::vector<std::vector<uint8_t>> planes(4, std::vector<uint8_t>(static_cast<size_t>(io.m_nWidth) * io.m_nHeight));
+            for (int k = 0; k < 4; ++k) {
+                io.m_nPlaneKind[k] = 1;
+                io.m_pPlane[k] = planes[k].data();
+            }
+            io.ReadFullImage();
+        }
+    }
+}
+
+}  // namespace
