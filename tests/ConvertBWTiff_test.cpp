@@ -65,6 +65,9 @@ struct Readback {
     int ok = 0;
     int32_t colorMode = 0, compression = 0, bits = 0;
     int intel = -1;
+    int32_t greyPhotometric = 2;
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> palette;  // blue, green, red, 0 per entry
     std::vector<uint8_t> planes[3];
 };
 
@@ -79,6 +82,11 @@ Readback ReadBack(const std::string& path)
     r.compression = io.m_nCompression;
     r.bits = io.m_nBitsPerSample;
     r.intel = io.m_bIntel;
+    r.greyPhotometric = io.m_nGreyPhotometric;
+    r.width = io.m_nWidth;
+    r.height = io.m_nHeight;
+    if (io.m_pPalette != nullptr)
+        r.palette.assign(io.m_pPalette, io.m_pPalette + 4 * io.m_nPaletteSize);
     io.m_nRowBytes = static_cast<int32_t>(io.m_nWidth);
     for (int p = 0; p < 3; ++p) {
         r.planes[p].assign(static_cast<size_t>(io.m_nWidth) * io.m_nHeight, 0);
@@ -437,4 +445,56 @@ TEST(ConvertBWTiff, WriteErrorsKeepTheDestination)
     // Without the limit the same conversion succeeds.
     EXPECT_EQ(ConvertBWTiff(src.c_str(), dst.c_str(), 0x123456), 1);
     EXPECT_GT(ReadFileBytes(dst).size(), 60000u);
+}
+
+// Every reader fixture: the conversions that are accepted give the pixels
+// expected from the source as our reader sees it, clean for libtiff; the
+// others are refused.
+TEST(ConvertBWTiff, EveryReaderFixture)
+{
+    TempDir dir;
+    int converted = 0;
+    for (const std::string& name : Listing(QUORVEL_TEST_DATA)) {
+        if (name.rfind("tiff_", 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".tif")
+            continue;
+        const std::string src = TestData(name);
+        const Readback source = ReadBack(src);
+        for (uint32_t colour : {0u, 0x336699u}) {
+            const std::string dst = dir.File("out.tif");
+            const int r = ConvertBWTiff(src.c_str(), dst.c_str(), colour);
+            const bool accepted = (source.colorMode == COLOR_BILEVEL && colour != 0) ||
+                                  source.colorMode == COLOR_RGB || source.colorMode == COLOR_INDEXED;
+            const bool ccitt = source.compression == 2;
+            EXPECT_EQ(r, accepted && !ccitt && source.ok ? 1 : 0) << name << " colour " << colour;
+            if (r == 0) {
+                EXPECT_TRUE(Listing(dir.path()).empty()) << name;
+                continue;
+            }
+            ++converted;
+            ExpectClean(dst);
+            const std::vector<uint8_t> rgb = MagickRgb(dst);
+            const size_t n = static_cast<size_t>(source.width) * source.height;
+            ASSERT_EQ(rgb.size(), 3 * n) << name;
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t v = source.planes[0][i];
+                uint8_t want[3];
+                if (colour != 0) {
+                    const bool white = v == source.greyPhotometric;
+                    want[0] = white ? 255 : 0x99;
+                    want[1] = white ? 255 : 0x66;
+                    want[2] = white ? 255 : 0x33;
+                } else {
+                    const uint8_t green = source.colorMode == COLOR_RGB
+                                              ? source.planes[1][i]
+                                              : (4u * v + 1 < source.palette.size() ? source.palette[4 * v + 1] : 0);
+                    want[0] = want[1] = want[2] = green > 128 ? 255 : 0;
+                }
+                ASSERT_EQ(rgb[3 * i], want[0]) << name << " colour " << colour << " pixel " << i;
+                ASSERT_EQ(rgb[3 * i + 1], want[1]) << name << " colour " << colour << " pixel " << i;
+                ASSERT_EQ(rgb[3 * i + 2], want[2]) << name << " colour " << colour << " pixel " << i;
+            }
+            std::remove(dst.c_str());
+        }
+    }
+    EXPECT_GT(converted, 20);
 }
