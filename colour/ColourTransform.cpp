@@ -1,14 +1,149 @@
+// The colour transform entry: table loading and CMYK-to-RGB interpolation.
 #include "cvt_test.h"
 
-// Until the colour table arrives every conversion gives black.
-int ColourTransform(int16_t mode, TransformArgs* args, int16_t* status)
+#include <cstddef>
+#include <exception>
+
+namespace {
+
+// Bytes from one grid point to the next along each input axis.
+constexpr int32_t kAxisStride[4] = {3, 3 * 17, 3 * 17 * 17, 3 * 17 * 17 * 17};
+
+void RebuildGridOffsets()
 {
-    if (status != nullptr)
-        *status = 1;
-    if ((mode == 3 || mode == 2) && args != nullptr && args->pOut != nullptr) {
-        args->pOut[0] = args->pOut[1] = args->pOut[2] = 0;
-    }
-    return 1;
+    for (int d = 0; d < 4; ++d)
+        for (int g = 0; g < 16; ++g)
+            GridOffsets[16 * d + g] = g * kAxisStride[d];
 }
 
-int LoadColourTable(const char*) { return 1; }
+unsigned char Clamp(int v) { return static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Simplex interpolation of one CMYK pixel: start at the corner of the grid
+// cell holding the input and step one axis at a time, largest fraction
+// first, to the opposite corner, weighting each step by its fraction in
+// sixteenths.  One rounding at the end.
+inline void InterpolatePixel(const unsigned char in[4], unsigned char out[3])
+{
+    int f[4];
+    int32_t b = 0;
+    for (int d = 0; d < 4; ++d) {
+        f[d] = in[d] & 15;
+        b += GridOffsets[16 * d + (in[d] >> 4)];
+    }
+
+    // Three bubble passes; equal fractions keep the lower axis first.
+    int order[4] = {0, 1, 2, 3};
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int i = 0; i < 3 - pass; ++i) {
+            if (f[order[i]] < f[order[i + 1]]) {
+                const int t = order[i];
+                order[i] = order[i + 1];
+                order[i + 1] = t;
+            }
+        }
+    }
+
+    const unsigned char* corner = ColourTable + b;
+    const unsigned char* previous = corner;
+    // Magnitudes stay below 4 * 255 * 15, well within 16 bits.
+    int16_t acc[3] = {0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const int a = order[i];
+        b += kAxisStride[a];
+        const unsigned char* node = ColourTable + b;
+        for (int t = 0; t < 3; ++t)
+            acc[t] = static_cast<int16_t>(acc[t] + (node[t] - previous[t]) * f[a]);
+        previous = node;
+    }
+    // >> on a negative int is an arithmetic shift (floor division by 16).
+    for (int t = 0; t < 3; ++t)
+        out[t] = Clamp(corner[t] + ((acc[t] + 8) >> 4));
+}
+
+void InterpolateInterleaved(const TransformArgs& args, bool reverse)
+{
+    for (uint32_t r = 0; r < args.nRows; ++r) {
+        const unsigned char* in = args.pIn + static_cast<ptrdiff_t>(r) * args.nInStride;
+        unsigned char* out = args.pOut + static_cast<ptrdiff_t>(r) * args.nOutStride;
+        for (uint32_t x = 0; x < args.nCount; ++x, in += 4, out += 3) {
+            unsigned char rgb[3];
+            InterpolatePixel(in, rgb);
+            if (reverse) {
+                out[0] = rgb[2];
+                out[1] = rgb[1];
+                out[2] = rgb[0];
+            } else {
+                out[0] = rgb[0];
+                out[1] = rgb[1];
+                out[2] = rgb[2];
+            }
+        }
+    }
+}
+
+void InterpolatePlanar(const TransformArgs& args)
+{
+    const ptrdiff_t inPlane = static_cast<ptrdiff_t>(args.nInStride) * args.nRows;
+    const ptrdiff_t outPlane = static_cast<ptrdiff_t>(args.nOutStride) * args.nRows;
+    for (uint32_t r = 0; r < args.nRows; ++r) {
+        const unsigned char* in = args.pIn + static_cast<ptrdiff_t>(r) * args.nInStride;
+        unsigned char* out = args.pOut + static_cast<ptrdiff_t>(r) * args.nOutStride;
+        for (uint32_t x = 0; x < args.nCount; ++x) {
+            const unsigned char cmyk[4] = {in[x], in[inPlane + x], in[2 * inPlane + x], in[3 * inPlane + x]};
+            unsigned char rgb[3];
+            InterpolatePixel(cmyk, rgb);
+            out[x] = rgb[0];
+            out[outPlane + x] = rgb[1];
+            out[2 * outPlane + x] = rgb[2];
+        }
+    }
+}
+
+}  // namespace
+
+int ColourTransform(int16_t mode, TransformArgs* args, int16_t* status)
+{
+    int16_t nStatus = 1;
+    bool bReverse = false;
+    int m = mode;
+    if (m < 0) {
+        bReverse = true;
+        m = -m;  // -32768 becomes 32768, which no mode answers
+    }
+    int result = 1;
+    switch (m) {
+    case 0:
+    case 1:
+        if (args == nullptr) {
+            nStatus = -1;
+            break;
+        }
+        RebuildGridOffsets();
+        try {
+            nStatus = LoadTableFile(args->pszBaseDir, args->pszTableDir);
+        } catch (const CException&) {
+            nStatus = -1;
+            result = 0;
+        } catch (const std::exception&) {
+            nStatus = -1;
+            result = 0;
+        }
+        break;
+    case 2:
+        if (args != nullptr && args->pIn != nullptr && args->pOut != nullptr)
+            InterpolateInterleaved(*args, bReverse);
+        break;
+    case 3:
+        if (args != nullptr && args->pIn != nullptr && args->pOut != nullptr)
+            InterpolatePlanar(*args);
+        break;
+    case 4: case 5: case 6: case 7: case 8: case 9:
+        break;
+    default:
+        nStatus = 0;
+        break;
+    }
+    if (status != nullptr)
+        *status = nStatus;
+    return result;
+}

@@ -12,16 +12,30 @@ std::vector<uint32_t> FirstMatchIndices(uint32_t n, uint32_t m)
     if (m > n)
         m = n;
     taken.reserve(m);
-    const float q = static_cast<float>(static_cast<double>(m) / static_cast<double>(n));
-    uint32_t i = 0;
-    for (uint32_t j = 0; j < n && i < m; ++j) {
-        // The scaled value only grows with j, so once it has passed i no later
-        // j can match i either; the walk still visits j in order.
-        const double scaled = static_cast<double>(j) * static_cast<double>(q);
-        if (static_cast<uint64_t>(scaled) == i) {
-            taken.push_back(j);
-            ++i;
-        }
+    const double q = static_cast<float>(static_cast<double>(m) / static_cast<double>(n));
+    // Scaled value of source index j, truncated; it never decreases as j grows
+    // (a product with a fixed positive factor rounds monotonically).
+    const auto scaled = [q](uint64_t j) { return static_cast<uint64_t>(static_cast<double>(j) * q); };
+    // Walking j = 0, 1, ... and taking j when its scaled value equals the next
+    // preview index i is the same as, for each i in turn, finding the first
+    // j past the last one taken whose scaled value reaches i: if that value
+    // overshoots i, no later j can match i and the walk takes nothing more.
+    // Jumping straight to that j keeps the cost proportional to m, not n.
+    uint64_t from = 0;
+    for (uint32_t i = 0; i < m; ++i) {
+        uint64_t j = static_cast<uint64_t>(static_cast<double>(i) / q);
+        if (j < from)
+            j = from;
+        if (j > n)
+            j = n;
+        while (j > from && scaled(j - 1) >= i)
+            --j;
+        while (j < n && scaled(j) < i)
+            ++j;
+        if (j >= n || scaled(j) != i)
+            break;
+        taken.push_back(static_cast<uint32_t>(j));
+        from = j + 1;
     }
     return taken;
 }
@@ -103,6 +117,9 @@ bool CImageIo::SourceRowBytes(uint32_t* bytes) const
 
 int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
 {
+    // The planes hold m_nDibHeight rows; a row past them is not written.
+    if (row >= m_nDibHeight)
+        return 0;
     if (m_vColumns.empty() || m_nColumnsFor[0] != m_nWidth || m_nColumnsFor[1] != m_nDibWidth) {
         m_vColumns = FirstMatchIndices(m_nWidth, m_nDibWidth);
         m_nColumnsFor[0] = m_nWidth;
@@ -220,6 +237,8 @@ int CImageIo::PlanesToDib(unsigned char* const* planes, unsigned char* bits)
                     out[0] = m_pPalette[4 * a];
                     out[1] = m_pPalette[4 * a + 1];
                     out[2] = m_pPalette[4 * a + 2];
+                } else {
+                    out[0] = out[1] = out[2] = 0;
                 }
             }
             break;
@@ -273,12 +292,13 @@ int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char*
     for (uint32_t k = 0; k < channels; ++k)
         planes[k] = planeBlock.get() + static_cast<size_t>(k) * planeBytes;
 
-    if (!ReadPreviewRows(planes))
-        return 0;
-    PlanesToDib(planes, block.get());
-
+    const int ok = ReadPreviewRows(planes);
+    if (ok)
+        PlanesToDib(planes, block.get());
     planeBlock.reset();
     ImageFree(&m_pPalette);
+    if (!ok)
+        return 0;
     *width = static_cast<int32_t>(m_nDibWidth);
     *height = static_cast<int32_t>(m_nDibHeight);
     *bits = block.release();

@@ -81,7 +81,9 @@ public:
     // Preview size from the source size: fitted into 200 x 200 unless
     // m_bFullSize is set.
     int ComputeDibSize();
-    // Samples one stored row into preview row `row` of the planes.
+    // Samples one stored row into preview row `row` of the planes; `source`
+    // must hold SourceRowBytes() bytes.  Returns 0 and writes nothing when
+    // `row` is not below m_nDibHeight.
     int SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes);
     // Turns the planes into the preview block at `bits`.
     int PlanesToDib(unsigned char* const* planes, unsigned char* bits);

@@ -4,6 +4,8 @@
 #include "ITiffIO.h"
 #include "ImageIo.h"
 #include "cvt_test.h"
+#include "iBmpIo.h"
+#include "iJpegIo.h"
 
 #include <cmath>
 #include <cstring>
@@ -84,8 +86,12 @@ CImageIo* CreateImageReader(const char* name)
             return reader;
     }
     switch (FormatFromExtension(name)) {
+    case FMT_BMP:
+        return new (std::nothrow) CBmpIo(name);
+    case FMT_JPEG:
+        return new (std::nothrow) CJpegIo(name);
     case FMT_TIFF:
-        return new CTiffIo(name);
+        return new (std::nothrow) CTiffIo(name);
     default:
         return nullptr;
     }

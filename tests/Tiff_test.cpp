@@ -731,6 +731,11 @@ TEST(TiffLzw, StringsAndTheFirstCode)
     // A strip whose first code is not the clear code fails.
     run = DecodeLzw(io, Nine({65, 66, 257}), 2, 1);
     EXPECT_EQ(run.result, 0);
+    // A code beyond the next free code ends the strip.
+    run = DecodeLzw(io, Nine({256, 65, 66, 400, 67, 68, 257}), 2, 2);
+    EXPECT_EQ(run.result, 1);
+    ASSERT_EQ(run.rows.size(), 1u);
+    EXPECT_EQ(run.rows[0], (std::vector<uint8_t>{65, 66}));
     // Right after a clear code there is no previous string to extend.
     run = DecodeLzw(io, Nine({256, 300, 65, 257}), 2, 1);
     EXPECT_EQ(run.result, 1);

@@ -340,28 +340,68 @@ int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row
 {
     if (rows == 0)
         return 1;
-    m_nCodeBits = 0;
-    m_nCodeByte = 0;
-    auto bitsLeft = [this]() {
-        return static_cast<uint64_t>(m_pCodeEnd - m_pCodeNext) * 8 + m_nCodeBits;
+    // Codes are taken from a 64-bit window over the strip's bytes (most
+    // significant bit first); a code cut off by the end of the strip ends it.
+    uint64_t window = 0;
+    int windowBits = 0;
+    const unsigned char* next = m_pCodeNext;
+    const unsigned char* const end = m_pCodeEnd;
+    auto take = [&](int width, uint32_t* out) {
+        while (windowBits <= 56 && next != end) {
+            window |= static_cast<uint64_t>(*next++) << (56 - windowBits);
+            windowBits += 8;
+        }
+        if (windowBits < width)
+            return false;
+        *out = static_cast<uint32_t>(window >> (64 - width));
+        window <<= width;
+        windowBits -= width;
+        return true;
     };
-    if (bitsLeft() < 9)
+    uint32_t code = 0;
+    if (!take(9, &code))
         return 1;  // an empty strip holds no rows
-    uint32_t code = ReadLzwCode(9);
     if (code != LZW_CLEAR)
         return 0;
 
-    std::vector<int32_t> prefix(LZW_TABLE, -1);
-    std::vector<unsigned char> suffix(LZW_TABLE, 0);
+    // Table entries: prefix code, last byte, first byte and length of the
+    // string.  Entries at or above the next free code are never read.
+    int16_t prefix[LZW_TABLE];
+    unsigned char suffix[LZW_TABLE];
+    unsigned char firstByte[LZW_TABLE];
+    uint16_t length[LZW_TABLE];
+    for (uint32_t i = 0; i < 256; ++i) {
+        prefix[i] = -1;
+        suffix[i] = static_cast<unsigned char>(i);
+        firstByte[i] = static_cast<unsigned char>(i);
+        length[i] = 1;
+    }
     unsigned char stack[LZW_STACK];
     int32_t previous = -1;
-    unsigned char previousFirst = 0;
     uint32_t nextFree = 257;
     int width = 9;
     uint32_t limit = 511;
     uint32_t pos = 0;
     uint32_t done = 0;
     uint32_t lastWanted = sink.NextWanted(firstRow);
+
+    // Hands on a completed row; false when the strip is finished.
+    auto rowDone = [&](int* result) {
+        pos = 0;
+        const uint32_t r = firstRow + done;
+        ++done;
+        if (r == lastWanted) {
+            UndoPredictor(row, rowLength);
+            if (!sink.Take(r, row)) {
+                *result = 0;
+                return false;
+            }
+            lastWanted = sink.NextWanted(r + 1);
+        }
+        // Stop once the strip's rows are complete or no later row of the
+        // strip is wanted.
+        return done < rows && lastWanted < firstRow + rows;
+    };
 
     for (;;) {
         if (code == LZW_END)
@@ -372,45 +412,71 @@ int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row
             width = 9;
             limit = 511;
         } else {
-            uint32_t sp = 0;
-            int32_t cur = static_cast<int32_t>(code);
+            // The string of `code`, or for a code not yet in the table the
+            // previous string followed by its own first byte.
+            uint32_t cur = code;
+            uint32_t extra = 0;
             if (code >= nextFree) {
-                // The string of the previous code followed by its own first
-                // byte; without a previous code the data is damaged.
-                if (previous < 0)
+                // Only the next free code itself can be decoded this way, and
+                // only with a previous string: anything else is damaged data,
+                // which ends the strip.
+                if (code > nextFree || previous < 0)
                     break;
-                stack[sp++] = previousFirst;
-                cur = previous;
+                cur = static_cast<uint32_t>(previous);
+                extra = 1;
             }
-            while (cur > 257 && sp < LZW_STACK - 1) {
-                stack[sp++] = suffix[static_cast<size_t>(cur)];
-                cur = prefix[static_cast<size_t>(cur)];
-            }
-            if (cur < 0 || cur > 255)
-                break;  // a chain that does not end in a byte: damaged data
-            stack[sp++] = static_cast<unsigned char>(cur);
-            const unsigned char first = static_cast<unsigned char>(cur);
-            while (sp > 0) {
-                row[pos++] = stack[--sp];
+            const unsigned char first = firstByte[cur];
+            const uint32_t total = length[cur] + extra;
+            if (rowLength - pos >= total) {
+                // The whole string fits the row: write it backwards in place.
+                unsigned char* out = row + pos + total;
+                if (extra)
+                    *--out = first;
+                uint32_t c = cur;
+                while (c > 255) {
+                    *--out = suffix[c];
+                    c = static_cast<uint32_t>(prefix[c]);
+                }
+                *--out = static_cast<unsigned char>(c);
+                pos += total;
                 if (pos == rowLength) {
-                    pos = 0;
-                    const uint32_t r = firstRow + done;
-                    ++done;
-                    if (r == lastWanted) {
-                        UndoPredictor(row, rowLength);
-                        if (!sink.Take(r, row))
-                            return 0;
-                        lastWanted = sink.NextWanted(r + 1);
+                    int result = 1;
+                    if (!rowDone(&result))
+                        return result;
+                }
+            } else {
+                // The string crosses a row end: through the stack.
+                uint32_t sp = 0;
+                if (extra)
+                    stack[sp++] = first;
+                uint32_t c = cur;
+                while (c > 255) {
+                    stack[sp++] = suffix[c];
+                    c = static_cast<uint32_t>(prefix[c]);
+                }
+                stack[sp++] = static_cast<unsigned char>(c);
+                while (sp > 0) {
+                    row[pos++] = stack[--sp];
+                    if (pos == rowLength) {
+                        int result = 1;
+                        if (!rowDone(&result))
+                            return result;
                     }
-                    // Stop once the strip's rows are complete or no later
-                    // row of the strip is wanted.
-                    if (done >= rows || lastWanted >= firstRow + rows)
-                        return 1;
                 }
             }
             if (nextFree < LZW_TABLE) {
-                prefix[nextFree] = previous;
-                suffix[nextFree] = first;
+                if (previous >= 0) {
+                    prefix[nextFree] = static_cast<int16_t>(previous);
+                    suffix[nextFree] = first;
+                    firstByte[nextFree] = firstByte[previous];
+                    length[nextFree] = static_cast<uint16_t>(length[previous] + 1);
+                } else {
+                    // The placeholder after a clear code (the end code's slot).
+                    prefix[nextFree] = -1;
+                    suffix[nextFree] = first;
+                    firstByte[nextFree] = first;
+                    length[nextFree] = 1;
+                }
                 ++nextFree;
                 if (nextFree == limit) {
                     if (width < 12) {
@@ -422,12 +488,9 @@ int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row
                 }
             }
             previous = static_cast<int32_t>(code);
-            previousFirst = first;
         }
-        // A code cut off by the end of the strip ends it.
-        if (bitsLeft() < static_cast<uint64_t>(width))
+        if (!take(width, &code))
             break;
-        code = ReadLzwCode(width);
     }
     return 1;
 }

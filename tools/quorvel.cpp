@@ -23,6 +23,7 @@ const char kMainUsage[] =
     "  info      report the physical size (and preview size) of pictures\n"
     "  preview   write a picture's preview as BMP or PNG\n"
     "  convert   convert a TIFF file between black-and-white and colour\n"
+    "  colour-table  build the CMYK-to-RGB table otd.cvt from a CMYK ICC profile\n"
     "\n"
     "Run 'quorvel COMMAND --help' for the options of a command.\n";
 
@@ -365,6 +366,9 @@ int CmdConvert(int argc, char** argv)
 
 }  // namespace
 
+// In colour_table.cpp.
+int CmdColourTable(int argc, char** argv);
+
 int main(int argc, char** argv)
 {
     if (argc < 2)
@@ -380,6 +384,8 @@ int main(int argc, char** argv)
         return CmdPreview(argc - 2, argv + 2);
     if (command == "convert")
         return CmdConvert(argc - 2, argv + 2);
+    if (command == "colour-table")
+        return CmdColourTable(argc - 2, argv + 2);
     std::fprintf(stderr, "quorvel: unknown command '%s'\n", command.c_str());
     return Usage(kMainUsage);
 }
