@@ -267,6 +267,25 @@ TEST(ConvertBWTiff, PaletteEntriesAndIndicesPastThePalette)
     EXPECT_EQ((std::vector<uint8_t>(c.begin() + 6, c.begin() + 9)), (std::vector<uint8_t>{255, 255, 255}));
 }
 
+// An RGB file whose colour map has a single entry gets a fresh two-entry
+// palette for its black-and-white result; sizes whose planes would pass
+// 32 bits are refused before anything is allocated.
+TEST(ConvertBWTiff, OddHeadersAreHandledSafely)
+{
+    TempDir dir;
+    const std::vector<uint8_t> pixels = {10, 200, 10, 200, 100, 200};
+    const std::string src = dir.File("rgbmap.tif"), dst = dir.File("out.tif");
+    ASSERT_TRUE(WriteFileBytes(src, HandTiff(2, 1, 8, 3, 2, 1, pixels, {0xFFFF, 0xFFFF, 0xFFFF})));
+    ASSERT_EQ(ConvertBWTiff(src.c_str(), dst.c_str(), 0), 1);
+    ExpectClean(dst);
+    EXPECT_EQ(MagickRgb(dst), (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
+
+    const std::string huge = dir.File("huge.tif");
+    ASSERT_TRUE(WriteFileBytes(huge, HandTiff(70000, 70000, 8, 3, 2, 1, {1, 2, 3})));
+    EXPECT_EQ(ConvertBWTiff(huge.c_str(), dir.File("huge-out.tif").c_str(), 0xFF), 0);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"huge.tif", "out.tif", "rgbmap.tif"}));
+}
+
 TEST(ConvertBWTiff, RgbWithAColourKeepsOnlyRedTwoWhite)
 {
     TempDir dir;

@@ -315,6 +315,26 @@ TEST(TiffWriter, LzwRowsPerStripPredictorAndExtraSamples)
     }
 }
 
+// More than two extra samples do not fit the entry: their values are
+// written out of line.
+TEST(TiffWriter, ManyExtraSamplesLieOutOfLine)
+{
+    TempDir dir;
+    WriterSetup s(5, 2, 6, COLOR_RGB, TIFF_COMPRESSION_NONE, 0);
+    s.io.m_nChannels = 3;
+    const std::string path = dir.File("extra.tif");
+    ASSERT_EQ(s.Write(path), 1);
+    const ParsedTiff t = Parse(path);
+    ASSERT_EQ(t.Tags().back(), 338);
+    EXPECT_EQ(t.Find(338)->count, 3u);
+    const uint32_t at = t.Value(338);
+    EXPECT_EQ(at, t.Value(258) + 12);  // after the six BitsPerSample values
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(t.U16(at + 2 * i), 0u);
+    ExpectLibtiffClean(path);
+    ExpectOwnReaderPixels(path, s);
+}
+
 TEST(TiffWriter, RefusesWhatItCannotWriteBeforeWriting)
 {
     TempDir dir;
