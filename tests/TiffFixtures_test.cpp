@@ -3,12 +3,14 @@
 // full decode of the same files, sampled by the first-match rule.
 #include "ITiffIO.h"
 #include "TestSupport.h"
+#include "cvt_test.h"
 #include "quorvel.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -271,6 +273,47 @@ TEST(TiffExport, CmykPreviewHasTheFittedSize)
     EXPECT_EQ(summary.nPreviewHeight, 23);
     EXPECT_NE(summary.pPreviewBits, nullptr);
     QuorvelFreePreview(summary.pPreviewBits);
+}
+
+// CMYK previews go through the shipped colour table: every preview pixel is
+// the transform of the file's own CMYK samples, and the picture's red and
+// green ramps come out as colours (its left edge has little red).
+TEST(TiffExport, CmykPreviewGoesThroughTheShippedTable)
+{
+    for (const char* name : {"tiff_cmyk8_none.tif", "tiff_cmyk8_lzw2_be.tif"}) {
+        const std::string path = TestData(name);
+        ImageSummary summary;
+        ASSERT_EQ(GetQuorvel(path.c_str(), &summary, QUORVEL_PREVIEW_FULL, QUORVEL_SAMPLES), 1);
+        ASSERT_EQ(summary.nPreviewWidth, 37);
+        ASSERT_EQ(summary.nPreviewHeight, 23);
+        const std::vector<uint8_t> cmyk = Oracle(path, "cmyk", 8);
+        ASSERT_EQ(cmyk.size(), 37u * 23u * 4u);
+        const size_t stride = ((37 * 24 + 31) / 32) * 4;
+        for (uint32_t y = 0; y < 23; ++y) {
+            for (uint32_t x = 0; x < 37; ++x) {
+                unsigned char in[4];
+                std::memcpy(in, &cmyk[(y * 37 + x) * 4], 4);
+                unsigned char rgb[3] = {0, 0, 0};
+                TransformArgs args{};
+                args.pIn = in;
+                args.pOut = rgb;
+                args.nInStride = args.nOutStride = 1;
+                args.nCount = args.nRows = 1;
+                int16_t status = 0;
+                ColourTransform(3, &args, &status);
+                const unsigned char* px = summary.pPreviewBits + (22 - y) * stride + 3 * x;
+                ASSERT_EQ(px[0], rgb[2]) << name << " " << x << "," << y;
+                ASSERT_EQ(px[1], rgb[1]) << name << " " << x << "," << y;
+                ASSERT_EQ(px[2], rgb[0]) << name << " " << x << "," << y;
+            }
+        }
+        // Bottom right (red and green ramps at their top) against top left.
+        const unsigned char* bottomRight = summary.pPreviewBits + 3 * 36;
+        const unsigned char* topLeft = summary.pPreviewBits + 22 * stride;
+        EXPECT_GT(bottomRight[2], topLeft[2] + 100);
+        EXPECT_GT(bottomRight[1], topLeft[1] + 100);
+        QuorvelFreePreview(summary.pPreviewBits);
+    }
 }
 
 }  // namespace

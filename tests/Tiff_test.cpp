@@ -336,12 +336,7 @@ TEST(TiffHeader, BitsPerSampleForms)
             // Two values in the field: the first in a little-endian file,
             // the second in a big-endian one.
             TiffBuilder b(intel);
-            std::vector<uint8_t> e;
-            b.Put16(e, 258);
-            b.Put16(e, SHORT);
-            b.Put32(e, 2);
-            b.Put16(e, 4);
-            b.Put16(e, 16);
+            // The values 4 then 16 in the file's order.
             b.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
@@ -469,20 +464,19 @@ TEST(TiffHeader, StripTables)
 
 TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
 {
-    TiffBuilder second(true);
-    second.Long(256, 99);
-    std::vector<uint8_t> tail = second.Build();
+    // A second directory, which would set the width to 99, follows the first
+    // and is named by its next-directory offset.
     TiffBuilder b(true);
     b.Long(256, 5);
-    // The next-directory offset points at a directory that would set 99.
-    const uint32_t next = static_cast<uint32_t>(b.Size());
-    std::vector<uint8_t> ifd2(tail.begin() + 8, tail.end());
-    (void)next;
     std::vector<uint8_t> bytes = b.Build(0);
-    const uint32_t at = static_cast<uint32_t>(bytes.size());
-    bytes.insert(bytes.end(), ifd2.begin(), ifd2.end());
-    bytes[bytes.size() - ifd2.size() - 4] = static_cast<uint8_t>(at);
-    bytes[bytes.size() - ifd2.size() - 3] = static_cast<uint8_t>(at >> 8);
+    const uint32_t second = static_cast<uint32_t>(bytes.size());
+    TiffBuilder other(true);
+    other.Long(256, 99);
+    const std::vector<uint8_t> tail = other.Build();
+    bytes.insert(bytes.end(), tail.begin() + 8, tail.end());
+    const size_t next = second - 4;
+    for (int k = 0; k < 4; ++k)
+        bytes[next + k] = static_cast<uint8_t>(second >> (8 * k));
     Loaded f(bytes);
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nWidth, 5u);

@@ -252,6 +252,7 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
         return 0;
     const uint32_t chunkRows = granted / rowLength;
     const uint32_t strips = std::min(m_nStrips, StripsPerPlane());
+    const uint64_t fileLength = m_file.GetLength();
 
     uint32_t r = sink.NextWanted(0);
     while (r < m_nHeight) {
@@ -264,6 +265,11 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
             ++n;
         const uint64_t offset = m_pStripOffsets[s] +
                                 static_cast<uint64_t>(r - s * m_nRowsPerStrip) * rowLength;
+        if (offset >= fileLength) {
+            // Nothing of the rest of this strip is in the file.
+            r = sink.NextWanted(stripEnd);
+            continue;
+        }
         ReadAt(offset, block.get(), n * rowLength);
         for (uint32_t k = 0; k < n; ++k) {
             if (!sink.Take(r + k, block.get() + static_cast<size_t>(k) * rowLength))
@@ -280,15 +286,24 @@ int CTiffIo::ReadPlanarRows(RowSink& sink)
     if (!row.Alloc(m_nWidth, 1))
         return 0;
     const uint64_t perPlane = StripsPerPlane();
+    const uint64_t fileLength = m_file.GetLength();
     for (uint32_t p = 0; p < m_nChannels; ++p) {
-        for (uint32_t r = sink.NextWanted(0); r < m_nHeight; r = sink.NextWanted(r + 1)) {
+        uint32_t r = sink.NextWanted(0);
+        while (r < m_nHeight) {
             const uint64_t s = p * perPlane + r / m_nRowsPerStrip;
             if (s >= m_nStrips)
                 break;
             const uint64_t offset = m_pStripOffsets[s] + static_cast<uint64_t>(r % m_nRowsPerStrip) * m_nWidth;
+            if (offset >= fileLength) {
+                // Nothing of the rest of this strip is in the file.
+                r = sink.NextWanted(static_cast<uint32_t>(
+                    std::min<uint64_t>(m_nHeight, (r / m_nRowsPerStrip + 1) * static_cast<uint64_t>(m_nRowsPerStrip))));
+                continue;
+            }
             ReadAt(offset, row.get(), m_nWidth);
             if (!sink.TakePlane(p, r, row.get()))
                 return 0;
+            r = sink.NextWanted(r + 1);
         }
     }
     return 1;
