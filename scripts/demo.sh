@@ -14,5 +14,13 @@ for f in samples/*.*; do
   "$QUORVEL" info --mode 1 --colour-dir samples "$f" || status=1
   "$QUORVEL" preview --colour-dir samples -o "$OUT/$name.png" "$f" || status=1
 done
+# ConvertBWTiff both ways: black pixels coloured blue, and colour reduced to
+# black and white; each result is previewed too.
+"$QUORVEL" convert --colour 2040c0 samples/convert-bw.tif "$OUT/convert-bw-coloured.tif" || status=1
+"$QUORVEL" convert samples/convert-colour.tif "$OUT/convert-colour-bw.tif" || status=1
+for f in "$OUT/convert-bw-coloured.tif" "$OUT/convert-colour-bw.tif"; do
+  [ -f "$f" ] || continue
+  "$QUORVEL" preview --colour-dir samples -o "$f.png" "$f" || status=1
+done
 echo "previews in $OUT/"
 exit $status

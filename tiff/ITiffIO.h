@@ -64,6 +64,39 @@ public:
 
     // ---- writer (the TIFF writer and its encoders live in their own files) --
     // WriteImage and friends are declared here by the writer.
+    // ---- writer: TiffWrite.cpp, encoders in TiffEncoders.cpp, conversions in
+    // ConvertBWTiff.cpp ---------------------------------------------------------
+    // Writes planes 0 .. m_nSamplesPerPixel - 1 of the plane table as a TIFF
+    // file through m_file (open for writing, empty); 1 when written.
+    int WriteImage();
+    int WriteHeader();
+    int WriteStrips();
+    int WriteBilevelStrips();
+    int WriteLzwStrips();
+    int WriteDirectory();
+    uint32_t ScanRuns(const unsigned char* row, unsigned char* runs, uint32_t length);
+    uint32_t EncodePackBitsRow(const unsigned char* row, uint32_t length);
+    int PackBilevelRow(const unsigned char* samples, unsigned char* packed);
+    int EncodeLzwStrip(const unsigned char* rows, uint32_t rowCount);
+    int PutCode(uint32_t code, uint32_t width);
+    // In-place conversions of planes 0-2 (m_nRowBytes apart).
+    int Colorize(uint32_t colour);
+    int RgbToBilevel();
+    int PaletteToBilevel();
+
+private:
+    // Writer helpers.
+    int CanWrite() const;
+    void Store16(unsigned char* p, uint32_t v) const;
+    void Store32(unsigned char* p, uint32_t v) const;
+    bool WritePosition(uint32_t* pos) const;
+    bool NewStripTables(uint32_t strips);
+    void InterleaveRows(unsigned char* band, uint32_t firstRow, uint32_t rows) const;
+    int WriteStripTable(const uint32_t* values);
+    // Replaces the palette by black (entry 0) and white (entry 1).
+    bool SetBlackWhitePalette();
+
+public:
 
     // ---- members -------------------------------------------------------------
     int32_t m_nLzwMode = 0;

@@ -22,6 +22,7 @@ const char kMainUsage[] =
     "commands:\n"
     "  info      report the physical size (and preview size) of pictures\n"
     "  preview   write a picture's preview as BMP or PNG\n"
+    "  convert   convert a TIFF file between black-and-white and colour\n"
     "  colour-table  build the CMYK-to-RGB table otd.cvt from a CMYK ICC profile\n"
     "\n"
     "Run 'quorvel COMMAND --help' for the options of a command.\n";
@@ -39,6 +40,15 @@ const char kPreviewUsage[] =
     "\n"
     "Writes the preview of FILE (fitted into 200 x 200, or full size with\n"
     "--full) to OUT: a PNG file when OUT ends in .png, else a 24-bit BMP.\n";
+
+const char kConvertUsage[] =
+    "usage: quorvel convert [--colour RRGGBB] SRC DST\n"
+    "\n"
+    "Converts the TIFF file SRC and writes the result to DST.  With --colour\n"
+    "(hexadecimal red, green, blue; not 000000) the black pixels of a\n"
+    "black-and-white picture take that colour; without it a colour picture is\n"
+    "reduced to black and white.  DST is replaced only when the conversion\n"
+    "succeeds.\n";
 
 struct Preview {
     int32_t width = 0;
@@ -293,6 +303,67 @@ int CmdPreview(int argc, char** argv)
     return kExitOk;
 }
 
+// "RRGGBB" as the library's colour value 0x00BBGGRR; false when malformed.
+bool ParseColour(const std::string& text, uint32_t* colour)
+{
+    std::string hex = text;
+    if (!hex.empty() && hex[0] == '#')
+        hex.erase(0, 1);
+    if (hex.size() != 6)
+        return false;
+    uint32_t rgb = 0;
+    for (char c : hex) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
+        rgb = rgb << 4 | static_cast<uint32_t>(d);
+    }
+    *colour = (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
+    return true;
+}
+
+int CmdConvert(int argc, char** argv)
+{
+    uint32_t colour = 0;
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kConvertUsage, stdout);
+            return kExitOk;
+        } else if ((arg == "--colour" || arg == "--color") && i + 1 < argc) {
+            if (!ParseColour(argv[++i], &colour)) {
+                std::fprintf(stderr, "quorvel: bad colour '%s' (expected RRGGBB)\n", argv[i]);
+                return kExitUsage;
+            }
+            if (colour == 0) {
+                std::fputs("quorvel: black cannot be the colour (0 means reduce to black and white)\n",
+                           stderr);
+                return kExitUsage;
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage(kConvertUsage);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2)
+        return Usage(kConvertUsage);
+    if (!ConvertBWTiff(files[0].c_str(), files[1].c_str(), colour)) {
+        std::fprintf(stderr, "quorvel: cannot convert %s to %s\n", files[0].c_str(), files[1].c_str());
+        return kExitUnreadable;
+    }
+    std::printf("%s -> %s (%s)\n", files[0].c_str(), files[1].c_str(),
+                colour != 0 ? "black pixels coloured" : "reduced to black and white");
+    return kExitOk;
+}
+
 }  // namespace
 
 // In colour_table.cpp.
@@ -311,6 +382,8 @@ int main(int argc, char** argv)
         return CmdInfo(argc - 2, argv + 2);
     if (command == "preview")
         return CmdPreview(argc - 2, argv + 2);
+    if (command == "convert")
+        return CmdConvert(argc - 2, argv + 2);
     if (command == "colour-table")
         return CmdColourTable(argc - 2, argv + 2);
     std::fprintf(stderr, "quorvel: unknown command '%s'\n", command.c_str());
