@@ -38,6 +38,7 @@ const Fixture kFixtures[] = {
     {"tiff_grey8_none_be.tif", Kind::Grey},    {"tiff_grey8_packbits.tif", Kind::Grey},
     {"tiff_grey8_lzw2.tif", Kind::Grey},       {"tiff_grey8w_lzw.tif", Kind::Grey},
     {"tiff_grey4_none.tif", Kind::Grey},       {"tiff_grey4_lzw_be.tif", Kind::Grey},
+    {"tiff_greya4_lzw.tif", Kind::Grey},
     {"tiff_grey16_packbits.tif", Kind::Grey},  {"tiff_grey16_lzw_be.tif", Kind::Grey},
     {"tiff_pal8_none.tif", Kind::Palette},     {"tiff_pal8_lzw_be.tif", Kind::Palette},
     {"tiff_pal4_packbits.tif", Kind::Palette},  {"tiff_pal4_none_be.tif", Kind::Palette},

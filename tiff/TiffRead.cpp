@@ -25,8 +25,11 @@ public:
     // Prepares buffers; false when they cannot be had.
     bool Init()
     {
+        // Samples of 1 or 4 bits are unpacked to a byte each when a pixel
+        // holds more than one of them (colour, or grey with extra samples):
+        // the column arithmetic of SampleRow counts whole bytes then.
         const bool colour = m_io.m_nColorMode == COLOR_RGB || m_io.m_nColorMode == COLOR_CMYK;
-        if (colour && m_io.m_nBitsPerSample < 8) {
+        if (m_io.m_nBitsPerSample < 8 && (colour || m_io.m_nSamplesPerPixel > 1)) {
             uint32_t bytes = 0;
             if (!MulSize(m_io.m_nSamplesPerPixel, m_io.m_nWidth, &bytes) || !m_unpack.Alloc(bytes, 0))
                 return false;
@@ -49,13 +52,24 @@ public:
         if (m_io.m_nBitsPerSample == 16) {
             m_io.UnpackSamples(data, data);
         } else if (m_unpack) {
-            // Colour samples of 1 or 4 bits: one byte each, scaled to 0-255.
             m_io.UnpackSamples(data, m_unpack.get());
-            const size_t n = static_cast<size_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth;
-            const unsigned scale = m_io.m_nBitsPerSample == 4 ? 17 : 255;
-            for (size_t i = 0; i < n; ++i)
-                m_unpack[static_cast<uint32_t>(i)] = static_cast<unsigned char>(m_unpack[static_cast<uint32_t>(i)] * scale);
             source = m_unpack.get();
+            const bool colour = m_io.m_nColorMode == COLOR_RGB || m_io.m_nColorMode == COLOR_CMYK;
+            if (colour) {
+                // Colour samples of 1 or 4 bits, scaled to 0-255.
+                const size_t n = static_cast<size_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth;
+                const unsigned scale = m_io.m_nBitsPerSample == 4 ? 17 : 255;
+                for (size_t i = 0; i < n; ++i)
+                    m_unpack[static_cast<uint32_t>(i)] = static_cast<unsigned char>(m_unpack[static_cast<uint32_t>(i)] * scale);
+            } else {
+                // Palette indices and grey levels stay as they are, one byte each.
+                const int32_t bits = m_io.m_nBitsPerSample;
+                m_io.m_nBitsPerSample = 8;
+                m_io.SampleRow(k, source, m_planes);
+                m_io.m_nBitsPerSample = bits;
+                FinishGreyRow(k);
+                return 1;
+            }
         }
         m_io.SampleRow(k, source, m_planes);
         FinishGreyRow(k);

@@ -46,6 +46,8 @@ tiffcp -c lzw:2 -L -r 7 "$T/grey8.tif" tiff_grey8_lzw2.tif
 tiffcp -c lzw -L "$T/grey8w.tif" tiff_grey8w_lzw.tif
 tiffcp -c none -L -r 5 "$T/grey4.tif" tiff_grey4_none.tif
 tiffcp -c lzw -B -r 5 "$T/grey4.tif" tiff_grey4_lzw_be.tif
+convert -size 37x23 xc: -colorspace gray -fx "((i*3+j*5)%17)/16" -alpha set -channel A -fx "(i%2)" +channel -depth 4 -compress none "$T/greya4.tif"
+tiffcp -c lzw -L -r 5 "$T/greya4.tif" tiff_greya4_lzw.tif
 tiffcp -c packbits -L -r 5 "$T/grey16.tif" tiff_grey16_packbits.tif
 tiffcp -c lzw -B -r 5 "$T/grey16.tif" tiff_grey16_lzw_be.tif
 tiffcp -c none -L -r 8 "$T/pal8.tif" tiff_pal8_none.tif
