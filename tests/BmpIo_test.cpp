@@ -87,20 +87,6 @@ Result Preview(const std::string& path, int mode)
     return r;
 }
 
-// The sampling rule walked literally.
-std::vector<uint32_t> WalkFirstMatch(uint32_t n, uint32_t m)
-{
-    std::vector<uint32_t> taken;
-    const float q = static_cast<float>(static_cast<double>(m) / n);
-    uint32_t i = 0;
-    for (uint32_t j = 0; j < n; ++j) {
-        if (static_cast<uint64_t>(static_cast<double>(j) * q) == i && i < m) {
-            taken.push_back(j);
-            ++i;
-        }
-    }
-    return taken;
-}
 
 // Bytes read by this process so far, or -1 where the system does not say.
 long long BytesRead()

@@ -393,15 +393,6 @@ TEST(ConvertBWTiff, CommandLineConvert)
     EXPECT_EQ(r.status, 2);
 }
 
-namespace {
-int g_failAt = -1;
-int g_allocations = 0;
-bool FailNth(size_t)
-{
-    return g_allocations++ != g_failAt;
-}
-}  // namespace
-
 // Whichever allocation fails, the call returns 0, the destination is kept
 // and no temporary file is left (leaks are caught by the sanitizer build).
 TEST(ConvertBWTiff, AllocationFailuresKeepTheDestination)
@@ -419,11 +410,11 @@ TEST(ConvertBWTiff, AllocationFailuresKeepTheDestination)
         int succeeded = 0;
         for (int n = 0; n < 16; ++n) {
             ASSERT_TRUE(WriteFileBytes(dst, precious));
-            g_failAt = n;
-            g_allocations = 0;
-            SetAllocationGate(&FailNth);
-            const int r = ConvertBWTiff(src.c_str(), dst.c_str(), colour);
-            SetAllocationGate(nullptr);
+            int r;
+            {
+                FailNthAllocation failing(n);
+                r = ConvertBWTiff(src.c_str(), dst.c_str(), colour);
+            }
             if (r == 0) {
                 EXPECT_EQ(ReadFileBytes(dst), precious) << src << " failing allocation " << n;
             }

@@ -1,6 +1,8 @@
 #include "ImageIo.h"
 #include "cvt_test.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,20 +11,6 @@
 
 namespace {
 
-// The sampling rule walked literally: every source index in order.
-std::vector<uint32_t> WalkFirstMatch(uint32_t n, uint32_t m)
-{
-    std::vector<uint32_t> taken;
-    const float q = static_cast<float>(static_cast<double>(m) / n);
-    uint32_t i = 0;
-    for (uint32_t j = 0; j < n; ++j) {
-        if (static_cast<uint64_t>(static_cast<double>(j) * q) == i && i < m) {
-            taken.push_back(j);
-            ++i;
-        }
-    }
-    return taken;
-}
 
 // Plane storage for a reader's current preview size.
 struct Planes {
@@ -310,13 +298,7 @@ TEST(PlanesToDib, CmykGoesThroughTheColourTransformPixelByPixel)
             for (uint32_t k = 0; k < 4; ++k)
                 in[k] = planes.at(k, y, x);
             unsigned char rgb[3] = {0, 0, 0};
-            TransformArgs args{};
-            args.pIn = in;
-            args.pOut = rgb;
-            args.nInStride = args.nOutStride = 1;
-            args.nCount = args.nRows = 1;
-            int16_t status = 0;
-            ColourTransform(3, &args, &status);
+            CmykPixelToRgb(in, rgb);
             const unsigned char* px = block.data() + (1 - y) * Stride(5) + 3 * x;
             EXPECT_EQ(px[0], rgb[2]);
             EXPECT_EQ(px[1], rgb[1]);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "Afx.h"
+#include "cvt_test.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,5 +79,46 @@ FakeMemory::~FakeMemory()
 }
 
 void FakeMemory::FailAll(bool fail) { g_failAll = fail; }
+
+namespace {
+int g_failAt = -1;
+int g_allocations = 0;
+bool FailNth(size_t) { return g_allocations++ != g_failAt; }
+}  // namespace
+
+FailNthAllocation::FailNthAllocation(int n)
+{
+    g_failAt = n;
+    g_allocations = 0;
+    SetAllocationGate(&FailNth);
+}
+
+FailNthAllocation::~FailNthAllocation() { SetAllocationGate(nullptr); }
+
+std::vector<uint32_t> WalkFirstMatch(uint32_t n, uint32_t m)
+{
+    std::vector<uint32_t> taken;
+    const float q = static_cast<float>(static_cast<double>(m) / n);
+    uint32_t i = 0;
+    for (uint32_t j = 0; j < n; ++j) {
+        if (static_cast<uint64_t>(static_cast<double>(j) * q) == i && i < m) {
+            taken.push_back(j);
+            ++i;
+        }
+    }
+    return taken;
+}
+
+void CmykPixelToRgb(const unsigned char cmyk[4], unsigned char rgb[3])
+{
+    unsigned char in[4] = {cmyk[0], cmyk[1], cmyk[2], cmyk[3]};
+    TransformArgs args{};
+    args.pIn = in;
+    args.pOut = rgb;
+    args.nInStride = args.nOutStride = 1;
+    args.nCount = args.nRows = 1;
+    int16_t status = 0;
+    ColourTransform(3, &args, &status);
+}
 
 std::string TestData(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/" + name; }

@@ -45,5 +45,22 @@ public:
 
 constexpr uint64_t MiB = 1024 * 1024;
 
+// Fails exactly the n-th allocation (counted from 0) while alive; every
+// other allocation goes through.
+class FailNthAllocation {
+public:
+    explicit FailNthAllocation(int n);
+    ~FailNthAllocation();
+    FailNthAllocation(const FailNthAllocation&) = delete;
+    FailNthAllocation& operator=(const FailNthAllocation&) = delete;
+};
+
+// Source indices chosen by the first-match sampling rule, walked literally
+// over every source index (the reference for the library's own choice).
+std::vector<uint32_t> WalkFirstMatch(uint32_t n, uint32_t m);
+
+// One CMYK pixel through the colour transform, as the preview converts it.
+void CmykPixelToRgb(const unsigned char cmyk[4], unsigned char rgb[3]);
+
 // Path of a committed test fixture.
 std::string TestData(const std::string& name);

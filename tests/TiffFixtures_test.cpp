@@ -295,13 +295,7 @@ TEST(TiffExport, CmykPreviewGoesThroughTheShippedTable)
                 unsigned char in[4];
                 std::memcpy(in, &cmyk[(y * 37 + x) * 4], 4);
                 unsigned char rgb[3] = {0, 0, 0};
-                TransformArgs args{};
-                args.pIn = in;
-                args.pOut = rgb;
-                args.nInStride = args.nOutStride = 1;
-                args.nCount = args.nRows = 1;
-                int16_t status = 0;
-                ColourTransform(3, &args, &status);
+                CmykPixelToRgb(in, rgb);
                 const unsigned char* px = summary.pPreviewBits + (22 - y) * stride + 3 * x;
                 ASSERT_EQ(px[0], rgb[2]) << name << " " << x << "," << y;
                 ASSERT_EQ(px[1], rgb[1]) << name << " " << x << "," << y;

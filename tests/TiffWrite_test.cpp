@@ -519,15 +519,6 @@ TEST(TiffWriter, LargeTablesRowsAndCodeStreams)
     }
 }
 
-namespace {
-int g_failAt = -1;
-int g_allocations = 0;
-bool FailNth(size_t)
-{
-    return g_allocations++ != g_failAt;
-}
-}  // namespace
-
 // Every allocation of the writer may fail: the result is 0, nothing leaks.
 TEST(TiffWriter, AllocationFailuresFailCleanly)
 {
@@ -539,11 +530,11 @@ TEST(TiffWriter, AllocationFailuresFailCleanly)
                 WriterSetup s(30, 7, mode == COLOR_RGB ? 3 : 1, mode, compression, 1);
                 if (mode == COLOR_BILEVEL)
                     s.BlackWhitePalette();
-                g_failAt = n;
-                g_allocations = 0;
-                SetAllocationGate(&FailNth);
-                const int r = s.Write(dir.File("f.tif"));
-                SetAllocationGate(nullptr);
+                int r;
+                {
+                    FailNthAllocation failing(n);
+                    r = s.Write(dir.File("f.tif"));
+                }
                 EXPECT_TRUE(r == 0 || r == 1);
                 succeeded += r;
             }

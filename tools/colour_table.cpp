@@ -3,6 +3,8 @@
 // each an ink amount min(16 g, 255) / 255, first axis fastest, converted to
 // sRGB; the file is a little-endian TIFF of 289 x 289 8-bit RGB pixels,
 // chunky, uncompressed, one strip, with its directory ahead of the pixels.
+#include "LittleEndian.h"
+
 #include <lcms2.h>
 
 #include <cstdio>
@@ -38,17 +40,6 @@ struct Profile {
             cmsCloseProfile(h);
     }
 };
-
-void Put16(std::vector<unsigned char>& v, uint32_t x)
-{
-    v.push_back(static_cast<unsigned char>(x));
-    v.push_back(static_cast<unsigned char>(x >> 8));
-}
-void Put32(std::vector<unsigned char>& v, uint32_t x)
-{
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
 
 // One directory entry: tag, type (3 SHORT, 4 LONG, 5 RATIONAL), count and
 // value (a SHORT sits in the low half of the field).

@@ -1,5 +1,6 @@
 // quorvel: command-line host of the library.  It uses only the public header
 // and the two exports, as any host would.
+#include "LittleEndian.h"
 #include "quorvel.h"
 
 #include <png.h>
@@ -98,17 +99,6 @@ std::string JsonString(const std::string& s)
         }
     }
     return out + "\"";
-}
-
-void Put16(std::vector<unsigned char>& v, uint32_t x)
-{
-    v.push_back(static_cast<unsigned char>(x));
-    v.push_back(static_cast<unsigned char>(x >> 8));
-}
-void Put32(std::vector<unsigned char>& v, uint32_t x)
-{
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
 }
 
 bool WriteBmp(const char* out, const Preview& p)
