@@ -1235,3 +1235,24 @@ TEST(TiffRobustness, DamagedFilesAreReadSafely)
 }
 
 }  // namespace
+
+namespace {
+
+// A tiny file whose one row would need gigabytes is refused without asking
+// for that memory.
+TEST(TiffRobustness, RowsLargerThanTheFileCouldHoldAreRefused)
+{
+    FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
+    const std::string path = TestData("tiff_damaged_huge_row.tif");
+    ImageSummary summary;
+    for (int mode : {1, 2})
+        EXPECT_EQ(GetQuorvel(path.c_str(), &summary, mode, nullptr), 0);
+    size_t largest = 0;
+    for (size_t bytes : FakeMemory::requests)
+        largest = bytes > largest ? bytes : largest;
+    EXPECT_LT(largest, 1 * MiB);
+    // The size alone comes from the header.
+    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 1);
+}
+
+}  // namespace

@@ -201,6 +201,13 @@ int CTiffIo::CheckReadable() const
     uint32_t rowLength = 0;
     if (!StoredRowLength(&rowLength))
         return 0;
+    // One row larger than the whole file could ever decode to is damage, not
+    // a picture: refuse it instead of allocating for it.  No strip coding
+    // expands its input more than 4096 times (LZW at most about 3,400).
+    const uint64_t fileLength = m_file.GetLength();
+    const uint64_t decodable = m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096;
+    if (rowLength > decodable)
+        return 0;
     if (m_nStrips == 0 || m_pStripOffsets == nullptr)
         return 0;
     if (m_nCompression != TIFF_COMPRESSION_NONE && m_pStripByteCounts == nullptr)
@@ -492,7 +499,9 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
 
 int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
-    const int result = MakePlanesPreview(width, height, bits);
+    // Files that cannot be read are refused before the preview memory is
+    // asked for.
+    const int result = CheckReadable() ? MakePlanesPreview(width, height, bits) : 0;
     // The preview consumes the palette whatever the outcome.
     ImageFree(&m_pPalette);
     return result;
