@@ -1,7 +1,8 @@
 // Fuzz target for the picture readers.  The first input byte chooses the
 // file-name extension (and so the reader); the rest becomes the file's
 // contents.  Every reader must return 0 or 1 without touching memory it does
-// not own and without leaking, whatever the bytes.
+// not own and without leaking, whatever the bytes; TIFF files are also
+// converted by ConvertBWTiff.
 #include "quorvel.h"
 
 #include <cstdint>
@@ -45,6 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ImageSummary summary;
         if (GetQuorvel(path.c_str(), &summary, mode, "/nonexistent") == 1)
             QuorvelFreePreview(summary.pPreviewBits);
+    }
+    // TIFF files also go through the conversion export, both ways.
+    if (std::string(ext) == ".tif") {
+        const std::string out = dir + "/quorvel-fuzz-out-" + std::to_string(getpid()) + ".tif";
+        for (uint32_t colour : {0x0000FFu, 0u})
+            ConvertBWTiff(path.c_str(), out.c_str(), colour);
+        std::remove(out.c_str());
     }
     std::remove(path.c_str());
     return 0;
