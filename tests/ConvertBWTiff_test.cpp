@@ -508,3 +508,42 @@ TEST(ConvertBWTiff, EveryReaderFixture)
     }
     EXPECT_GT(converted, 20);
 }
+
+namespace {
+
+// A conversion needs every row: a full read whose strips are not all in the
+// file fails instead of passing blank rows off as picture, and a tiny file
+// that declares a huge picture is refused before memory is asked for it.
+TEST(ConvertBWTiff, SourcesMissingRowsAreNotConverted)
+{
+    const std::string path = TestData("tiff_rgb8_none_le.tif");
+    for (bool lose : {false, true}) {
+        CTiffIo io(path.c_str());
+        ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        ASSERT_EQ(io.ReadHeader(), 1);
+        ASSERT_GT(io.m_nStrips, 1u);
+        if (lose)
+            io.m_pStripOffsets[io.m_nStrips - 1] = 0x7FFFFFF0;  // the last strip lies past the end
+        std::vector<unsigned char> planes(3 * static_cast<size_t>(io.m_nWidth) * io.m_nHeight);
+        io.m_nRowBytes = static_cast<int32_t>(io.m_nWidth);
+        for (int i = 0; i < 3; ++i) {
+            io.m_nPlaneKind[i] = 1;
+            io.m_pPlane[i] = planes.data() + static_cast<size_t>(i) * io.m_nWidth * io.m_nHeight;
+        }
+        EXPECT_EQ(io.ReadFullImage(), lose ? 0 : 1);
+    }
+
+    TempDir dir;
+    const std::string dst = dir.File("out.tif");
+    const std::vector<uint8_t> precious = {'o', 'l', 'd'};
+    ASSERT_TRUE(WriteFileBytes(dst, precious));
+    FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
+    const std::string huge = TestData("tiff_damaged_huge_image.tif");
+    EXPECT_EQ(ConvertBWTiff(huge.c_str(), dst.c_str(), 0xFF0000), 0);
+    EXPECT_EQ(ConvertBWTiff(huge.c_str(), dst.c_str(), 0), 0);
+    for (size_t request : FakeMemory::requests)
+        EXPECT_LT(request, 1 * MiB);
+    EXPECT_EQ(ReadFileBytes(dst), precious);
+}
+
+}  // namespace

@@ -29,6 +29,9 @@ public:
     // Reads every row at full resolution into planes 0 .. m_nChannels - 1 of
     // the plane table (kind 1, m_nRowBytes apart, one byte per sample).
     int ReadFullImage();
+    // Whether the file is long enough to hold every stored row (compressed
+    // data expanding at most 4096 times); a full read needs all of them.
+    bool ImageFitsInFile() const;
 
     // ---- strip decoders ----------------------------------------------------
     // One row of PackBits data from m_pStripBuf at m_nStripPos.

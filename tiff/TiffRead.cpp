@@ -148,6 +148,7 @@ public:
 
     int Take(uint32_t row, unsigned char* data) override
     {
+        ++m_nTaken;
         const unsigned char* source = data;
         if (m_unpack) {
             m_io.UnpackSamples(data, m_unpack.get());
@@ -168,14 +169,24 @@ public:
     {
         if (plane >= m_io.m_nChannels)
             return 1;
+        ++m_nTaken;
         std::memcpy(m_io.m_pPlane[plane] + static_cast<size_t>(row) * static_cast<uint32_t>(m_io.m_nRowBytes),
                     data, m_io.m_nWidth);
         return 1;
     }
 
+    // Whether every row of every plane arrived: rows lost with their strips
+    // must not pass for blank picture.
+    bool Complete() const
+    {
+        const uint64_t rows = static_cast<uint64_t>(m_io.m_nHeight) * (m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1);
+        return m_nTaken >= rows;
+    }
+
 private:
     CTiffIo& m_io;
     ImageBlock<> m_unpack;
+    uint64_t m_nTaken = 0;
 };
 
 }  // namespace
@@ -469,7 +480,7 @@ int CTiffIo::DecodeLzwStrips(unsigned char* const* planes)
         return sink.Init() ? DecodeLzwGroups(sink) : 0;
     }
     FullSink sink(*this);
-    return sink.Init() ? DecodeLzwGroups(sink) : 0;
+    return sink.Init() && DecodeLzwGroups(sink) && sink.Complete() ? 1 : 0;
 }
 
 int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
@@ -509,7 +520,7 @@ int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 
 int CTiffIo::ReadFullImage()
 {
-    if (!CheckReadable() || m_nChannels == 0)
+    if (!CheckReadable() || m_nChannels == 0 || !ImageFitsInFile())
         return 0;
     if (m_nRowBytes < 0 || static_cast<uint32_t>(m_nRowBytes) < m_nWidth)
         return 0;
@@ -524,9 +535,22 @@ int CTiffIo::ReadFullImage()
     FullSink sink(*this);
     if (!sink.Init())
         return 0;
+    int result;
     if (m_bPlanar == 1)
-        return ReadPlanarRows(sink);
-    if (m_nCompression == TIFF_COMPRESSION_NONE)
-        return ReadUncompressedRows(sink);
-    return ReadCodedStripRows(sink);
+        result = ReadPlanarRows(sink);
+    else if (m_nCompression == TIFF_COMPRESSION_NONE)
+        result = ReadUncompressedRows(sink);
+    else
+        result = ReadCodedStripRows(sink);
+    return result && sink.Complete() ? 1 : 0;
+}
+
+bool CTiffIo::ImageFitsInFile() const
+{
+    uint32_t rowLength = 0;
+    if (!StoredRowLength(&rowLength))
+        return false;
+    const uint64_t stored = static_cast<uint64_t>(rowLength) * m_nHeight;
+    const uint64_t fileLength = m_file.GetLength();
+    return stored <= (m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096);
 }
