@@ -48,8 +48,7 @@ float Inches(uint32_t pixels, float resolution)
 
 void ClearSummary(ImageSummary* summary)
 {
-    std::memset(summary, 0, sizeof *summary);
-    summary->pPreviewBits = nullptr;
+    *summary = ImageSummary{};
     summary->nFlag = 1;
 }
 
