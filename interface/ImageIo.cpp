@@ -265,6 +265,22 @@ int CImageIo::MakePlanesPreview(int32_t* width, int32_t* height, unsigned char**
 
 int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char** bits)
 {
+    unsigned char* block = nullptr;
+    const int ok = FillPreviewBlock(&block);
+    // The preview consumes the palette whatever the outcome.
+    ImageFree(&m_pPalette);
+    if (!ok) {
+        *bits = nullptr;  // a failed preview leaves nothing to release
+        return 0;
+    }
+    *width = static_cast<int32_t>(m_nDibWidth);
+    *height = static_cast<int32_t>(m_nDibHeight);
+    *bits = block;
+    return 1;
+}
+
+int CImageIo::FillPreviewBlock(unsigned char** bits)
+{
     if (m_nDibWidth == 0 || m_nDibHeight == 0 || m_nDibWidth > UINT32_MAX / 8 ||
         m_nDibWidth > INT32_MAX || m_nDibHeight > INT32_MAX)
         return 0;
@@ -273,7 +289,7 @@ int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char*
         return 0;
     // Every mode reads planes 0 .. its plane count - 1; make sure they exist.
     const uint32_t needed = m_nColorMode == COLOR_RGB ? 3 : m_nColorMode == COLOR_CMYK ? 4 : 1;
-    if (channels < needed && (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK))
+    if (channels < needed)
         return 0;
 
     uint32_t blockBytes = 0;
@@ -292,15 +308,9 @@ int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char*
     for (uint32_t k = 0; k < channels; ++k)
         planes[k] = planeBlock.get() + static_cast<size_t>(k) * planeBytes;
 
-    const int ok = ReadPreviewRows(planes);
-    if (ok)
-        PlanesToDib(planes, block.get());
-    planeBlock.reset();
-    ImageFree(&m_pPalette);
-    if (!ok)
+    if (!ReadPreviewRows(planes))
         return 0;
-    *width = static_cast<int32_t>(m_nDibWidth);
-    *height = static_cast<int32_t>(m_nDibHeight);
+    PlanesToDib(planes, block.get());
     *bits = block.release();
     return 1;
 }

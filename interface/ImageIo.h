@@ -117,7 +117,7 @@ protected:
     // With m_nDibWidth and m_nDibHeight already set: allocates the preview
     // block and the planes, has ReadPreviewRows fill the planes, builds the
     // 24-bit rows, and releases the planes and the palette.  On failure
-    // nothing is left allocated.
+    // nothing is left allocated and `bits` is null.
     int BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char** bits);
     // Fills preview rows 0 .. m_nDibHeight - 1 of the planes from the file;
     // readers that use MakePlanesPreview override it.  The base fails.
@@ -129,6 +129,9 @@ protected:
     bool SourceRowBytes(uint32_t* bytes) const;
 
 private:
+    // Allocates the preview block and the planes, fills the planes and turns
+    // them into the block; the planes are released, the block handed over.
+    int FillPreviewBlock(unsigned char** bits);
     // BMP and TGA rows hold blue, green, red.
     bool SwapsChannels() const;
     // Column choice of SampleRow, kept for the current source and preview widths.

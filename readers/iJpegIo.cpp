@@ -254,11 +254,7 @@ int CJpegIo::ReadHeader()
 
 int CJpegIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
-    if (MakePlanesPreview(width, height, bits))
-        return 1;
-    if (bits != nullptr)
-        *bits = nullptr;  // a failed preview leaves nothing to release
-    return 0;
+    return MakePlanesPreview(width, height, bits);
 }
 
 int CJpegIo::ReadPreviewRows(unsigned char* const* planes)

@@ -131,6 +131,8 @@ protected:
 private:
     // Checks that the pixel readers can handle the file; 1 when they can.
     int CheckReadable() const;
+    // The most bytes the file's strips could decode to.
+    uint64_t DecodableBytes() const;
     // Rows of strip s (the last strip may be short); 0 past the image.
     uint32_t StripRows(uint32_t strip) const;
     // Number of strips one plane of the image needs.

@@ -213,11 +213,8 @@ int CTiffIo::CheckReadable() const
     if (!StoredRowLength(&rowLength))
         return 0;
     // One row larger than the whole file could ever decode to is damage, not
-    // a picture: refuse it instead of allocating for it.  No strip coding
-    // expands its input more than 4096 times (LZW at most about 3,400).
-    const uint64_t fileLength = m_file.GetLength();
-    const uint64_t decodable = m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096;
-    if (rowLength > decodable)
+    // a picture: refuse it instead of allocating for it.
+    if (rowLength > DecodableBytes())
         return 0;
     if (m_nStrips == 0 || m_pStripOffsets == nullptr)
         return 0;
@@ -511,11 +508,12 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
 int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
     // Files that cannot be read are refused before the preview memory is
-    // asked for.
-    const int result = CheckReadable() ? MakePlanesPreview(width, height, bits) : 0;
-    // The preview consumes the palette whatever the outcome.
-    ImageFree(&m_pPalette);
-    return result;
+    // asked for; the preview consumes the palette whatever the outcome.
+    if (!CheckReadable()) {
+        ImageFree(&m_pPalette);
+        return 0;
+    }
+    return MakePlanesPreview(width, height, bits);
 }
 
 int CTiffIo::ReadFullImage()
@@ -545,12 +543,18 @@ int CTiffIo::ReadFullImage()
     return result && sink.Complete() ? 1 : 0;
 }
 
+uint64_t CTiffIo::DecodableBytes() const
+{
+    // No strip coding expands its input more than 4096 times (LZW at most
+    // about 3,400).
+    const uint64_t fileLength = m_file.GetLength();
+    return m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096;
+}
+
 bool CTiffIo::ImageFitsInFile() const
 {
     uint32_t rowLength = 0;
     if (!StoredRowLength(&rowLength))
         return false;
-    const uint64_t stored = static_cast<uint64_t>(rowLength) * m_nHeight;
-    const uint64_t fileLength = m_file.GetLength();
-    return stored <= (m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096);
+    return static_cast<uint64_t>(rowLength) * m_nHeight <= DecodableBytes();
 }
