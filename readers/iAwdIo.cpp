@@ -41,15 +41,17 @@ bool ReadValues(CFile& file, uint64_t length, const Entry& e, uint32_t take, std
     const uint64_t total = static_cast<uint64_t>(e.count) * size;
     if (take > e.count)
         take = e.count;
-    out->assign(take, 0);
     if (total <= 4) {
+        out->assign(take, 0);
         for (uint32_t i = 0; i < take; ++i)
             (*out)[i] = Element(e.field + i * size, size);
         return true;
     }
+    // The whole array must be in the file before anything is allocated.
     const uint64_t at = LoadLE32(e.field);
     if (at > length || total > length - at)
         return false;
+    out->assign(take, 0);
     std::vector<unsigned char> bytes(static_cast<size_t>(take) * size);
     file.Seek(static_cast<int64_t>(at), CFile::begin);
     if (!bytes.empty() && file.Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())

@@ -393,6 +393,9 @@ TEST(AwdReader, DirectoryDecisions)
         {"awd_rgb8_37x23.awd", 258,
          [](std::vector<uint8_t>& f, size_t e) { StoreLE16(&f[LoadLE32(&f[e + 8]) + 4], 7); }, 0,
          Refusal::AwdUnequalBits},
+        // A count the file cannot hold is refused before anything is allocated.
+        {"awd_rgb8_37x23.awd", 258, [](std::vector<uint8_t>& f, size_t e) { StoreLE32(&f[e + 4], 0x7FFFFFFF); }, 0,
+         Refusal::Truncated},
         // 16 or 1 bit samples are not read as bytes.
         {"awd_grey8_41x19.awd", 258, [](std::vector<uint8_t>& f, size_t e) { StoreLE16(&f[e + 8], 16); }, 1,
          Refusal::UnsupportedDepth},
