@@ -45,10 +45,15 @@
     X(PcdSignature, "not a Photo CD file")                                         \
     /* SCT */                                                                      \
     X(SctSignature, "not a Scitex CT file")                                        \
+    X(SctSeparations, "Scitex separation count not supported")                     \
     /* PXR */                                                                      \
     X(PxrStorage, "Pixar storage type not supported")                              \
     /* AWD */                                                                      \
     X(AwdSignature, "not an AWD file")                                             \
+    X(AwdUnequalBits, "bits per sample differ between samples")                    \
+    X(AwdNoStrips, "no strip offsets")                                             \
+    X(AwdNoColourMap, "palette picture without a colour map")                      \
+    X(AwdTooFewSamples, "fewer samples per pixel than the colours need")           \
     /* TIFF */                                                                     \
     X(TiffSignature, "not a TIFF file")
 

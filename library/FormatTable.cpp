@@ -2,8 +2,11 @@
 
 #include "ITiffIO.h"
 #include "ImageIo.h"
+#include "iAwdIo.h"
 #include "iBmpIo.h"
 #include "iJpegIo.h"
+#include "iPxrIo.h"
+#include "iSctIo.h"
 
 #include <cstring>
 #include <new>
@@ -27,12 +30,12 @@ const FormatInfo kFormats[] = {
     {FMT_PICT, "PICT", {"pic", "pct"}, nullptr, false},
     {FMT_RAW, "RAW", {"raw", nullptr}, nullptr, false},
     {FMT_RBW, "RBW", {"rbw", nullptr}, nullptr, false},
-    {FMT_SCT, "SCT", {"sct", nullptr}, nullptr, false},
+    {FMT_SCT, "SCT", {"sct", nullptr}, Make<CSctIo>, false},
     {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
-    {FMT_AWD, "AWD", {"awd", nullptr}, nullptr, false},
+    {FMT_AWD, "AWD", {"awd", nullptr}, Make<CAwdIo>, false},
     {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
-    {FMT_PXR, "PXR", {"pxr", nullptr}, nullptr, false},
+    {FMT_PXR, "PXR", {"pxr", nullptr}, Make<CPxrIo>, false},
     {FMT_PSD, "PSD", {"psd", nullptr}, nullptr, false},
 };
 
