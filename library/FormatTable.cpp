@@ -3,7 +3,9 @@
 #include "ITiffIO.h"
 #include "ImageIo.h"
 #include "iBmpIo.h"
+#include "iEpsIo.h"
 #include "iJpegIo.h"
+#include "iPsdIo.h"
 
 #include <cstring>
 #include <new>
@@ -19,7 +21,7 @@ CImageIo* Make(const char* path)
 // Adding a reader: its module under readers/, and its factory in its row.
 const FormatInfo kFormats[] = {
     {FMT_BMP, "BMP", {"bmp", "rle"}, Make<CBmpIo>, true},
-    {FMT_EPS, "EPS", {"eps", nullptr}, nullptr, false},
+    {FMT_EPS, "EPS", {"eps", nullptr}, Make<CEpsIo>, false},
     {FMT_GIF, "GIF", {"gif", nullptr}, nullptr, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
     {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
@@ -33,7 +35,7 @@ const FormatInfo kFormats[] = {
     {FMT_AWD, "AWD", {"awd", nullptr}, nullptr, false},
     {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
     {FMT_PXR, "PXR", {"pxr", nullptr}, nullptr, false},
-    {FMT_PSD, "PSD", {"psd", nullptr}, nullptr, false},
+    {FMT_PSD, "PSD", {"psd", nullptr}, Make<CPsdIo>, false},
 };
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
