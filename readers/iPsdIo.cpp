@@ -113,7 +113,7 @@ uint64_t CPsdIo::StoredRowBytes() const { return (static_cast<uint64_t>(m_nDepth
 
 int CPsdIo::ReadHeader()
 {
-    unsigned char h[kHeaderBytes];
+    unsigned char h[kHeaderBytes] = {};
     if (m_file.Read(h, sizeof h) != sizeof h)
         return Refuse(std::memcmp(h, "8BPS", 4) == 0 ? Refusal::Truncated : Refusal::PsdSignature);
     if (std::memcmp(h, "8BPS", 4) != 0)
