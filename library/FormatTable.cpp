@@ -3,7 +3,9 @@
 #include "ITiffIO.h"
 #include "ImageIo.h"
 #include "iBmpIo.h"
+#include "iGifIo.h"
 #include "iJpegIo.h"
+#include "iPngIo.h"
 
 #include <cstring>
 #include <new>
@@ -20,7 +22,7 @@ CImageIo* Make(const char* path)
 const FormatInfo kFormats[] = {
     {FMT_BMP, "BMP", {"bmp", "rle"}, Make<CBmpIo>, true},
     {FMT_EPS, "EPS", {"eps", nullptr}, nullptr, false},
-    {FMT_GIF, "GIF", {"gif", nullptr}, nullptr, false},
+    {FMT_GIF, "GIF", {"gif", nullptr}, Make<CGifIo>, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
     {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
     {FMT_PCD, "PCD", {"pcd", nullptr}, nullptr, false},
@@ -31,7 +33,7 @@ const FormatInfo kFormats[] = {
     {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
     {FMT_AWD, "AWD", {"awd", nullptr}, nullptr, false},
-    {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
+    {FMT_PNG, "PNG", {"png", nullptr}, Make<CPngIo>, false},
     {FMT_PXR, "PXR", {"pxr", nullptr}, nullptr, false},
     {FMT_PSD, "PSD", {"psd", nullptr}, nullptr, false},
 };
