@@ -29,10 +29,16 @@
     X(BmpSignature, "not a BMP file")                                              \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
+    X(GifNoTrailer, "GIF does not end with its trailer")                           \
+    X(GifNoImage, "GIF holds no image")                                            \
+    X(GifUnknownBlock, "unknown block in GIF")                                     \
+    X(GifLzwCodeSize, "LZW code size out of range")                                \
+    X(GifLzwCodePastTable, "LZW code past the table")                              \
     /* JPEG */                                                                     \
     X(JpegLibraryError, "JPEG data the decoder refused")                           \
     /* PNG */                                                                      \
     X(PngLibraryError, "PNG data the decoder refused")                             \
+    X(PngChanged, "PNG changed while it was read")                                 \
     /* PCX */                                                                      \
     X(PcxSignature, "not a PCX file")                                              \
     /* TGA */                                                                      \
