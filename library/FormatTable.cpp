@@ -4,6 +4,9 @@
 #include "ImageIo.h"
 #include "iBmpIo.h"
 #include "iJpegIo.h"
+#include "iPcdIo.h"
+#include "iPcxIo.h"
+#include "iTgaIo.h"
 
 #include <cstring>
 #include <new>
@@ -22,13 +25,13 @@ const FormatInfo kFormats[] = {
     {FMT_EPS, "EPS", {"eps", nullptr}, nullptr, false},
     {FMT_GIF, "GIF", {"gif", nullptr}, nullptr, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
-    {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
-    {FMT_PCD, "PCD", {"pcd", nullptr}, nullptr, false},
+    {FMT_PCX, "PCX", {"pcx", nullptr}, Make<CPcxIo>, false},
+    {FMT_PCD, "PCD", {"pcd", nullptr}, Make<CPcdIo>, false},
     {FMT_PICT, "PICT", {"pic", "pct"}, nullptr, false},
     {FMT_RAW, "RAW", {"raw", nullptr}, nullptr, false},
     {FMT_RBW, "RBW", {"rbw", nullptr}, nullptr, false},
     {FMT_SCT, "SCT", {"sct", nullptr}, nullptr, false},
-    {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
+    {FMT_TGA, "TGA", {"tga", nullptr}, Make<CTgaIo>, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
     {FMT_AWD, "AWD", {"awd", nullptr}, nullptr, false},
     {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
