@@ -42,7 +42,7 @@ ppmtotga -norle -mono "$T/rgb.ppm" > tga8_netpbm_grey_37x23.tga 2>/dev/null
 $PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('LA').save('tga16_pil_grey_alpha_37x23.tga')"
 $PY make_tga_hand.py "$T/rgb.ppm"
 
-# PCD: the header and the first two thumbnail rows of an ImageMagick file
+# PCD: the header and the first two thumbnail rows (one group) of an ImageMagick file
 convert -size 768x512 xc:white -fill black -draw "rectangle 40,40 200,140" -draw "circle 600,400 600,330" "$T/pcd.ppm"
 convert "$T/pcd.ppm" "$T/full.pcd"
-head -c 9344 "$T/full.pcd" > pcd_short_two_rows.pcd
+head -c 8768 "$T/full.pcd" > pcd_short_two_rows.pcd
