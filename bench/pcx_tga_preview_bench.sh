@@ -12,7 +12,7 @@ H=${3:-6000}
 DIR=${4:-/tmp/quorvel-bench-pcx}
 QUORVEL="$BUILD/quorvel"
 mkdir -p "$DIR"
-if [ ! -f "$DIR/rgb24.pcx" ]; then
+if [ ! -f "$DIR/rgb24.tga" ]; then
   # Ramps with some noise, so that the run-length files are not trivially small.
   vips xyz "$DIR/xyz.v" "$W" "$H"
   vips extract_band "$DIR/xyz.v" "$DIR/x.v" 0
@@ -25,8 +25,9 @@ if [ ! -f "$DIR/rgb24.pcx" ]; then
   vips cast "$DIR/rgbn.v" "$DIR/rgb8.v" uchar
   vips copy "$DIR/rgb8.v" "$DIR/rgb.ppm"
   rm -f "$DIR"/*.v
-  convert "$DIR/rgb.ppm" "$DIR/rgb24.pcx"
-  convert "$DIR/rgb.ppm" -posterize 6 -type palette "$DIR/pal8.pcx"
+  [ -f "$DIR/rgb24.pcx" ] || convert "$DIR/rgb.ppm" "$DIR/rgb24.pcx"
+  # 216 web-safe colours without dithering: quick for Pillow, slow for convert.
+  /usr/bin/python3 -c "from PIL import Image; Image.open('$DIR/rgb.ppm').convert('P', palette=Image.Palette.WEB, dither=Image.Dither.NONE).save('$DIR/pal8.pcx')"
   convert "$DIR/rgb.ppm" -compress none "$DIR/rgb24.tga"
   rm -f "$DIR/rgb.ppm"
 fi
