@@ -200,10 +200,16 @@ TEST(TgaIo, RefusalsAndUnsupportedDepths)
 
 TEST(TgaIo, FailedAllocationsLeaveNothing)
 {
-    const std::string path = TestData("tga8_pil_id_213x19.tga");
-    for (int n = 0; n < 3; ++n) {
-        FailNthAllocation failing(n);
-        EXPECT_FALSE(RunQuorvel(path, 1).ok) << n;
+    // Palette, preview block, row, and for run-length files the input buffer.
+    for (const auto& [name, allocations] : {std::pair<const char*, int>{"tga8_pil_id_213x19.tga", 3},
+                                            std::pair<const char*, int>{"tga8_pil_rle_213x19.tga", 4}}) {
+        const std::string path = TestData(name);
+        for (int n = 0; n < allocations; ++n) {
+            FailNthAllocation failing(n);
+            EXPECT_FALSE(RunQuorvel(path, 1).ok) << name << " " << n;
+        }
+        FailNthAllocation failing(allocations);
+        EXPECT_TRUE(RunQuorvel(path, 1).ok) << name;
     }
 }
 
