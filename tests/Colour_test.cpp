@@ -38,11 +38,12 @@ struct TableLayout {
     uint32_t dirOffset = 8;
     int width = 289;
     int height = 289;
-    std::vector<uint16_t> bits = {8, 8, 8};  // one value: inline; empty: no tag
+    std::vector<uint16_t> bits = {8, 8, 8};  // one or two values: inline; empty: no tag
     int compression = 1;
     int samples = 3;
     int planar = 1;
     bool stripsOutOfLine = false;
+    bool shortStripsInEntry = false;  // two SHORT offsets in the value field
     std::vector<uint8_t> data;
 };
 
@@ -61,11 +62,16 @@ std::vector<uint8_t> TableBytes(const TableLayout& s)
     const uint32_t bitsAt = dirEnd, stripsAt = dirEnd + 8, resAt = dirEnd + 24, dataAt = dirEnd + 40;
     if (s.bits.size() == 1)
         entries.push_back({258, 3, 1, s.bits[0]});
+    else if (s.bits.size() == 2)
+        entries.push_back({258, 3, 2, s.bits[0] | (static_cast<uint32_t>(s.bits[1]) << 16)});
     else if (!s.bits.empty())
         entries.push_back({258, 3, static_cast<uint32_t>(s.bits.size()), bitsAt});
     if (s.compression >= 0)
         entries.push_back({259, 3, 1, static_cast<uint32_t>(s.compression)});
-    entries.push_back({273, 4, s.stripsOutOfLine ? 2u : 1u, s.stripsOutOfLine ? stripsAt : dataAt});
+    if (s.shortStripsInEntry)
+        entries.push_back({273, 3, 2, dataAt | (0xFFFFu << 16)});
+    else
+        entries.push_back({273, 4, s.stripsOutOfLine ? 2u : 1u, s.stripsOutOfLine ? stripsAt : dataAt});
     if (s.samples >= 0)
         entries.push_back({277, 3, 1, static_cast<uint32_t>(s.samples)});
     entries.push_back({282, 5, 1, resAt});
@@ -550,6 +556,26 @@ TEST_F(ColourTableLoad, ParseTableHeaderReportsTheFields)
     EXPECT_EQ(h.nSamplesPerPixel, 4);
     EXPECT_EQ(h.nPlanarConfig, 1);
     EXPECT_EQ(h.nDataOffset, bytes.size() - COLOUR_TABLE_USED);
+
+    // Values that fit in the entry are read from it: two BitsPerSample
+    // values and two SHORT strip offsets.
+    TableLayout inEntry = s;
+    inEntry.bits = {8, 8};
+    inEntry.stripsOutOfLine = false;
+    inEntry.shortStripsInEntry = true;
+    const std::vector<uint8_t> inEntryBytes = TableBytes(inEntry);
+    file.Close();
+    Install(host, inEntryBytes);
+    ASSERT_TRUE(file.Open((host + "/otd.cvt").c_str(), CFile::modeRead));
+    ASSERT_EQ(ParseTableHeader(file, &h), 1);
+    EXPECT_EQ(h.nBitsPerSample, 8);
+    EXPECT_EQ(h.nDataOffset, inEntryBytes.size() - COLOUR_TABLE_USED);
+    file.Close();
+    inEntry.bits = {8, 16};
+    Install(host, TableBytes(inEntry));
+    ASSERT_TRUE(file.Open((host + "/otd.cvt").c_str(), CFile::modeRead));
+    EXPECT_EQ(ParseTableHeader(file, &h), 0);
+    file.Close();
 
     // Fields start cleared: a directory without them leaves zeros.
     TableLayout bare = s;

@@ -312,6 +312,10 @@ TEST(ConvertBWTiff, RefusalsLeaveTheDestinationAlone)
                                         "-colorspace CMYK", "-c none");
     const std::string ccitt = dir.File("ccitt.tif");
     ASSERT_TRUE(WriteFileBytes(ccitt, HandTiff(8, 2, 1, 1, 0, 2, {0x00, 0x00, 0x00, 0x00})));
+    // BlackIsZero CCITT: white runs read as 0 bits, which this file shows
+    // black; the writer has no CCITT, so the conversion is refused as well.
+    const std::string ccittBlackIsZero = dir.File("ccitt-biz.tif");
+    ASSERT_TRUE(WriteFileBytes(ccittBlackIsZero, HandTiff(8, 2, 1, 1, 1, 2, {0x00, 0x00, 0x00, 0x00})));
     const std::string notTiff = dir.File("text.tif");
     ASSERT_TRUE(WriteFileBytes(notTiff, {'h', 'e', 'l', 'l', 'o'}));
 
@@ -320,7 +324,7 @@ TEST(ConvertBWTiff, RefusalsLeaveTheDestinationAlone)
     struct Case {
         std::string src;
         uint32_t colour;
-    } cases[] = {{bw, 0}, {grey, 0xFF}, {grey, 0}, {cmyk, 0xFF}, {cmyk, 0}, {ccitt, 0xFF},
+    } cases[] = {{bw, 0}, {grey, 0xFF}, {grey, 0}, {cmyk, 0xFF}, {cmyk, 0}, {ccitt, 0xFF}, {ccittBlackIsZero, 0xFF},
                  {notTiff, 0xFF}, {dir.File("missing.tif"), 0xFF}};
     const std::vector<std::string> before = Listing(dir.path());
     for (const Case& c : cases) {

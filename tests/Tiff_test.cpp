@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -89,6 +91,18 @@ public:
         } else {
             Put32(e, value);
         }
+        m_entries.push_back(e);
+    }
+    // An entry holding up to two SHORT values in its value field, in the
+    // file's byte order.
+    void ShortsInEntry(uint16_t tag, const std::vector<uint32_t>& values)
+    {
+        std::vector<uint8_t> e;
+        Put16(e, tag);
+        Put16(e, SHORT);
+        Put32(e, static_cast<uint32_t>(values.size()));
+        for (size_t i = 0; i < 2; ++i)
+            Put16(e, i < values.size() ? values[i] : 0);
         m_entries.push_back(e);
     }
     void Short(uint16_t tag, uint32_t value) { Entry(tag, SHORT, 1, value); }
@@ -333,14 +347,17 @@ TEST(TiffHeader, BitsPerSampleForms)
             EXPECT_EQ(f.io.m_nBitsPerSample, 8);
         }
         {
-            // Two values in the field: the first in a little-endian file,
-            // the second in a big-endian one.
+            // Two values fit in the value field and are read from it in the
+            // file's byte order, under the same rule as any other count.
             TiffBuilder b(intel);
-            // The values 4 then 16 in the file's order.
-            b.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            b.Entry(258, SHORT, 2, intel ? (4u | (4u << 16)) : ((4u << 16) | 4u));
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
-            EXPECT_EQ(f.io.m_nBitsPerSample, intel ? 4 : 16);
+            EXPECT_EQ(f.io.m_nBitsPerSample, 4);
+            TiffBuilder c(intel);
+            c.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            Loaded g(c.Build());
+            EXPECT_EQ(g.Header(), 0);
         }
         {
             // Values out of the file are refused.
@@ -462,6 +479,59 @@ TEST(TiffHeader, StripTables)
     }
 }
 
+// Strip tables whose values fit in the entry are read from it, larger ones
+// at their offset, in both byte orders; the pictures preview in full.
+TEST(TiffHeader, StripTablesInTheEntryAndAtAnOffset)
+{
+    const uint32_t w = 3, h = 8;
+    std::vector<uint8_t> pixels(w * h);
+    for (uint32_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 11);
+    enum Layout { TwoShortsInEntry, OneLong, FourShortsAtOffset };
+    for (bool intel : {true, false}) {
+        for (Layout layout : {TwoShortsInEntry, OneLong, FourShortsAtOffset}) {
+            const uint32_t strips = layout == TwoShortsInEntry ? 2 : layout == OneLong ? 1 : 4;
+            const uint32_t rps = h / strips;
+            TiffBuilder b(intel);
+            std::vector<uint32_t> offsets, counts;
+            for (uint32_t s = 0; s < strips; ++s) {
+                const auto first = pixels.begin() + s * rps * w;
+                offsets.push_back(b.Blob(std::vector<uint8_t>(first, first + rps * w)));
+                counts.push_back(rps * w);
+            }
+            b.Long(256, w);
+            b.Long(257, h);
+            b.Short(258, 8);
+            b.Short(262, 1);
+            b.Long(278, rps);
+            if (layout == TwoShortsInEntry) {
+                b.ShortsInEntry(273, offsets);
+                b.ShortsInEntry(279, counts);
+            } else if (layout == OneLong) {
+                b.Long(273, offsets[0]);
+                b.Long(279, counts[0]);
+            } else {
+                b.Entry(273, SHORT, 4, b.Shorts(offsets));
+                b.Entry(279, SHORT, 4, b.Shorts(counts));
+            }
+            Loaded f(b.Build());
+            ASSERT_EQ(f.Header(), 1) << intel << " " << layout;
+            ASSERT_EQ(f.io.m_nStrips, strips);
+            for (uint32_t s = 0; s < strips; ++s) {
+                EXPECT_EQ(f.io.m_pStripOffsets[s], offsets[s]) << intel << " " << layout;
+                EXPECT_EQ(f.io.m_pStripByteCounts[s], counts[s]) << intel << " " << layout;
+            }
+            ImageSummary summary;
+            f.io.m_file.Close();
+            ASSERT_EQ(GetQuorvel(f.path().c_str(), &summary, 2, nullptr), 1) << intel << " " << layout;
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    ASSERT_EQ(summary.pPreviewBits[(h - 1 - y) * 12 + 3 * x], pixels[y * w + x]) << x << "," << y;
+            QuorvelFreePreview(summary.pPreviewBits);
+        }
+    }
+}
+
 TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
 {
     // A second directory, which would set the width to 99, follows the first
@@ -495,7 +565,7 @@ struct StripDecoder {
     std::vector<uint8_t> PackBits(uint32_t length)
     {
         std::vector<uint8_t> row(length + 4, 0xEE);
-        io.DecodePackBitsRow(row.data(), length);
+        result = io.DecodePackBitsRow(row.data(), length);
         EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
         row.resize(length);
         return row;
@@ -503,13 +573,14 @@ struct StripDecoder {
     std::vector<uint8_t> Huffman(uint32_t length)
     {
         std::vector<uint8_t> row(length + 4, 0xEE);
-        io.DecodeHuffmanRow(row.data(), length);
+        result = io.DecodeHuffmanRow(row.data(), length);
         EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
         row.resize(length);
         return row;
     }
     CTiffIo io;
     std::vector<uint8_t> data;
+    int result = -1;  // of the last row decoded
 };
 
 TEST(TiffPackBits, RunsLiteralsAndNoOps)
@@ -540,8 +611,10 @@ TEST(TiffPackBits, ShortStripsStopAtTheirEnd)
     // byte: nothing is read past the strip, the rest of the row is blank.
     StripDecoder d({0x7F, 1, 2});
     EXPECT_EQ(d.PackBits(5), (std::vector<uint8_t>{1, 2, 0, 0, 0}));
+    EXPECT_EQ(d.result, 0) << "a row cut short is reported";
     StripDecoder e({0x05, 1, 2, 3, 4, 5, 6, 0xFD});
     EXPECT_EQ(e.PackBits(6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(e.result, 1);
     EXPECT_EQ(e.PackBits(3), (std::vector<uint8_t>{0, 0, 0}));
     EXPECT_EQ(e.io.m_nStripPos, e.io.m_nStripLen);
 }
@@ -567,16 +640,16 @@ std::vector<uint8_t> Bits(const std::string& s)
 
 TEST(TiffCcitt, TablesArePrefixFree) { EXPECT_TRUE(CcittTablesConsistent()); }
 
-TEST(TiffCcitt, PhotometricDecidesTheBitValues)
+TEST(TiffCcitt, RunColoursDoNotDependOnThePhotometric)
 {
-    StripDecoder black(Bits("0111 11"));
-    black.io.m_nWidth = 4;
-    black.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(black.Huffman(1), (std::vector<uint8_t>{0xC0}));
-    StripDecoder white(Bits("0111 11"));
-    white.io.m_nWidth = 4;
-    white.io.m_nGreyPhotometric = 0;
-    EXPECT_EQ(white.Huffman(1), (std::vector<uint8_t>{0x30}));
+    // White 2, black 2: 0 bits then 1 bits in both kinds of file (in a
+    // BlackIsZero file that shows black, black, white, white).
+    for (int photometric : {0, 1}) {
+        StripDecoder d(Bits("0111 11"));
+        d.io.m_nWidth = 4;
+        d.io.m_nGreyPhotometric = photometric;
+        EXPECT_EQ(d.Huffman(1), (std::vector<uint8_t>{0x30})) << photometric;
+    }
 }
 
 TEST(TiffCcitt, MakeUpCodesAndByteAlignedRows)
@@ -614,7 +687,7 @@ TEST(TiffCcitt, DamagedRowsStayInsideTheirBuffers)
     StripDecoder d(Bits("010011011 00110100 11"));
     d.io.m_nWidth = 16;
     d.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(d.Huffman(2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(d.Huffman(2), (std::vector<uint8_t>{0x00, 0x00}));
     // A width larger than the row buffer: only the buffer is written.
     StripDecoder e(Bits("0111 0000110111 0111 11"));
     e.io.m_nWidth = 1000;
@@ -627,17 +700,20 @@ TEST(TiffCcitt, DamagedRowsStayInsideTheirBuffers)
     f.io.m_nWidth = 24;
     f.io.m_nGreyPhotometric = 0;
     EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0x30, 0, 0}));
+    EXPECT_EQ(f.result, 0) << "a row cut short is reported";
     EXPECT_EQ(f.io.m_nStripPos, 1u);
     EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0, 0, 0}));
     // An end-of-line code or an invalid prefix ends the row.
     StripDecoder g(Bits("0111 11 000000000001 0111"));
     g.io.m_nWidth = 8;
     g.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(g.Huffman(1), (std::vector<uint8_t>{0xCF}));
+    EXPECT_EQ(g.Huffman(1), (std::vector<uint8_t>{0x30}));
+    EXPECT_EQ(g.result, 0);
     StripDecoder h(Bits("0111 000000001 11111111"));
     h.io.m_nWidth = 8;
     h.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(h.Huffman(1), (std::vector<uint8_t>{0xFF}));
+    EXPECT_EQ(h.Huffman(1), (std::vector<uint8_t>{0x00}));
+    EXPECT_EQ(h.result, 0);
 }
 
 // ---- LZW --------------------------------------------------------------------
@@ -1253,6 +1329,127 @@ TEST(TiffRobustness, RowsLargerThanTheFileCouldHoldAreRefused)
     EXPECT_LT(largest, 1 * MiB);
     // The size alone comes from the header.
     EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A fuzz finding: a 1.4 KB file whose ImageLength (a SHORT with count 2)
+// claims 5,046,272 rows of 101 pixels.  The full-size preview is refused
+// at once without asking for the 1.5 GB block; the fitted preview shows the
+// rows there are.
+TEST(TiffRobustness, FullSizePreviewOfAPictureTheStripsCannotHoldFailsFastAndSmall)
+{
+    const std::string path = TestData("tiff_damaged_tall.tif");
+    FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
+    FakeMemory::requests.clear();
+    ImageSummary summary;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 2, nullptr), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    size_t largest = 0;
+    for (size_t bytes : FakeMemory::requests)
+        largest = std::max(largest, bytes);
+    EXPECT_LT(largest, 1 * MiB);
+    EXPECT_EQ(summary.pPreviewBits, nullptr);
+
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 1);
+    EXPECT_EQ(summary.nPreviewHeight, 200);
+    QuorvelFreePreview(summary.pPreviewBits);
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 1);
+    EXPECT_FLOAT_EQ(summary.fHeightInches, 5046272.0f / 72.0f);
+}
+
+// A full-size preview needs every row: strips that cannot hold the picture
+// are refused before the preview block is asked for, and rows that do not
+// arrive whole fail the preview after reading.  Fitted previews of the same
+// files show the missing rows black.
+TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
+{
+    const uint32_t w = 4, h = 6;
+    std::vector<uint8_t> raw(w * h);
+    for (uint32_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<uint8_t>(100 + i);
+    auto rows = [&](uint32_t first, uint32_t count) {
+        return std::vector<uint8_t>(raw.begin() + first * w, raw.begin() + (first + count) * w);
+    };
+    auto packBits = [&](uint32_t first, uint32_t count) {
+        std::vector<uint8_t> out;
+        for (uint32_t r = first; r < first + count; ++r) {
+            out.push_back(static_cast<uint8_t>(w - 1));
+            const std::vector<uint8_t> row = rows(r, 1);
+            out.insert(out.end(), row.begin(), row.end());
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> strips;
+        uint32_t compression;
+        bool beforeAllocation;  // refused before the block is asked for
+        std::vector<uint32_t> lost;  // rows the fitted preview shows black
+    };
+    std::vector<Case> cases;
+    // Uncompressed: the last strip lies past the end of the file.
+    cases.push_back({"none, strip past the end of the file", {}, 1, true, {4, 5}});
+    // PackBits: a strip whose data holds one of its two rows.
+    cases.push_back({"packbits, strip cut short", {packBits(0, 2), packBits(2, 1), packBits(4, 2)}, 32773, false, {3}});
+    // LZW: a strip that ends after its first row.
+    std::vector<uint32_t> codes = {256};
+    const std::vector<uint8_t> lzwRow = rows(2, 1);
+    codes.insert(codes.end(), lzwRow.begin(), lzwRow.end());
+    codes.push_back(257);
+    std::vector<uint32_t> whole0 = {256}, whole2 = {256};
+    for (uint8_t v : rows(0, 2))
+        whole0.push_back(v);
+    for (uint8_t v : rows(4, 2))
+        whole2.push_back(v);
+    whole0.push_back(257);
+    whole2.push_back(257);
+    cases.push_back({"lzw, strip cut short", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false, {3}});
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        if (c.compression != 1) {
+            bytes = GreyFile(true, w, h, 2, c.strips, c.compression);
+        } else {
+            // The last strip lies past the end of the file.
+            TiffBuilder b(true);
+            const uint32_t s0 = b.Blob(rows(0, 2)), s1 = b.Blob(rows(2, 2));
+            b.Long(256, w);
+            b.Long(257, h);
+            b.Short(258, 8);
+            b.Short(262, 1);
+            b.Long(278, 2);
+            b.Entry(273, LONG, 3, b.Longs({s0, s1, 100000}));
+            b.Entry(279, LONG, 3, b.Longs({8, 8, 8}));
+            bytes = b.Build();
+        }
+        TempDir dir;
+        const std::string path = dir.File("f.tif");
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
+        ImageSummary summary;
+        {
+            FakeMemory memory(64 * MiB, 64 * MiB);
+            FakeMemory::requests.clear();
+            EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 2, nullptr), 0) << c.what;
+            EXPECT_EQ(summary.pPreviewBits, nullptr);
+            size_t blocks = 0;
+            for (size_t n : FakeMemory::requests)
+                blocks += n >= 12 * h ? 1 : 0;  // the 24-bit block or the planes
+            if (c.beforeAllocation) {
+                EXPECT_EQ(blocks, 0u) << c.what;
+            }
+        }
+        ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 1) << c.what;
+        for (uint32_t y = 0; y < h; ++y) {
+            const bool lost = std::find(c.lost.begin(), c.lost.end(), y) != c.lost.end();
+            for (uint32_t x = 0; x < w; ++x)
+                ASSERT_EQ(summary.pPreviewBits[(h - 1 - y) * 12 + 3 * x], lost ? 0 : raw[y * w + x])
+                    << c.what << " " << x << "," << y;
+        }
+        QuorvelFreePreview(summary.pPreviewBits);
+    }
 }
 
 }  // namespace

@@ -29,15 +29,20 @@ public:
     // Reads every row at full resolution into planes 0 .. m_nChannels - 1 of
     // the plane table (kind 1, m_nRowBytes apart, one byte per sample).
     int ReadFullImage();
-    // Whether the file is long enough to hold every stored row (compressed
-    // data expanding at most 4096 times); a full read needs all of them.
+    // Whether the file's strips can hold every stored row: uncompressed rows
+    // inside the file, compressed strips no larger than their codec's
+    // greatest expansion of the bytes the file holds.  A full read and a
+    // full-size preview need every row, so they are refused without it.
     bool ImageFitsInFile() const;
 
     // ---- strip decoders ----------------------------------------------------
-    // One row of PackBits data from m_pStripBuf at m_nStripPos.
+    // One row of PackBits data from m_pStripBuf at m_nStripPos; 1 when the
+    // whole row was decoded, 0 when the strip ended first (the rest is 0).
     int DecodePackBitsRow(unsigned char* row, uint32_t rowLength);
     // One row of CCITT modified Huffman data from m_pStripBuf at m_nStripPos;
-    // writes at most rowLength bytes (m_nWidth pixels, one bit each).
+    // writes at most rowLength bytes (m_nWidth pixels, one bit each: white
+    // runs 0, black runs 1).  1 when the runs covered the row, 0 when the
+    // data ended or broke off first (the rest is 0 bits).
     int DecodeHuffmanRow(unsigned char* row, uint32_t rowLength);
     // Next LZW code of `width` bits from m_pCodeNext; 0 when the bytes end first.
     uint32_t ReadLzwCode(int width);

@@ -50,8 +50,10 @@ int CTiffIo::DecodePackBitsRow(unsigned char* row, uint32_t rowLength)
     }
     // A row cut short by the end of the strip is blank past its last byte,
     // not left with the previous row's bytes.
-    if (i < rowLength)
+    if (i < rowLength) {
         std::memset(row + i, 0, rowLength - i);
+        return 0;
+    }
     return 1;
 }
 
@@ -186,22 +188,20 @@ const HuffmanTable& BlackTable()
     return table;
 }
 
-// Sets pixels [from, to) of a packed 1-bit row to `one` (1 bits) or 0 bits.
-void FillBits(unsigned char* row, uint32_t from, uint32_t to, bool one)
+// Sets pixels [from, to) of a packed 1-bit row to 1 bits.
+void SetBits(unsigned char* row, uint32_t from, uint32_t to)
 {
     while (from < to && (from & 7) != 0) {
-        const unsigned char mask = static_cast<unsigned char>(0x80u >> (from & 7));
-        row[from >> 3] = one ? (row[from >> 3] | mask) : (row[from >> 3] & ~mask);
+        row[from >> 3] = static_cast<unsigned char>(row[from >> 3] | (0x80u >> (from & 7)));
         ++from;
     }
     if (to - from >= 8) {
         const uint32_t bytes = (to - from) / 8;
-        std::memset(row + (from >> 3), one ? 0xFF : 0x00, bytes);
+        std::memset(row + (from >> 3), 0xFF, bytes);
         from += bytes * 8;
     }
     while (from < to) {
-        const unsigned char mask = static_cast<unsigned char>(0x80u >> (from & 7));
-        row[from >> 3] = one ? (row[from >> 3] | mask) : (row[from >> 3] & ~mask);
+        row[from >> 3] = static_cast<unsigned char>(row[from >> 3] | (0x80u >> (from & 7)));
         ++from;
     }
 }
@@ -216,14 +216,12 @@ int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
     const uint64_t room = static_cast<uint64_t>(rowLength) * 8;
     const uint32_t width = static_cast<uint32_t>(m_nWidth < room ? m_nWidth : room);
     const uint32_t rowBytes = (width + 7) / 8;
-    const bool whiteIsOne = m_nGreyPhotometric == 1;
-    // Start from an all-white row: pixels that damaged or short data leave
-    // undecoded come out white.
-    if (rowBytes > 0) {
-        std::memset(row, whiteIsOne ? 0xFF : 0x00, rowBytes);
-        if (whiteIsOne && (width & 7) != 0)
-            row[rowBytes - 1] = static_cast<unsigned char>(0xFF00u >> (width & 7));
-    }
+    // White runs give 0 bits and black runs 1 bits whatever the photometric
+    // interpretation, which then gives the bits their meaning as for any
+    // bilevel data (in a BlackIsZero file the white runs show black).
+    // Pixels that damaged or short data leave undecoded are 0 bits.
+    if (rowBytes > 0)
+        std::memset(row, 0x00, rowBytes);
 
     uint64_t x = 0;
     bool white = true;
@@ -266,12 +264,12 @@ int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
         if (!white) {
             const uint32_t from = static_cast<uint32_t>(start < width ? start : width);
             const uint32_t to = static_cast<uint32_t>(x < width ? x : width);
-            FillBits(row, from, to, !whiteIsOne);
+            SetBits(row, from, to);
         }
         white = !white;
     }
     // The rest of a partly read byte is dropped: every row starts on a byte.
-    return 1;
+    return x >= m_nWidth ? 1 : 0;
 }
 
 // ---- LZW ------------------------------------------------------------------------

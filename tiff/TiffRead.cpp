@@ -48,6 +48,7 @@ public:
         const uint32_t k = PreviewRow(row);
         if (k == UINT32_MAX)
             return 1;
+        ++m_nTaken;
         const unsigned char* source = data;
         if (m_io.m_nBitsPerSample == 16) {
             m_io.UnpackSamples(data, data);
@@ -81,6 +82,7 @@ public:
         const uint32_t k = PreviewRow(row);
         if (k == UINT32_MAX || plane >= MAX_PREVIEW_CHANNELS || m_planes[plane] == nullptr)
             return 1;
+        ++m_nTaken;
         if (m_columns.empty())
             m_columns = FirstMatchIndices(m_io.m_nWidth, m_io.m_nDibWidth);
         unsigned char* out = m_planes[plane] + static_cast<size_t>(k) * m_stride;
@@ -89,6 +91,13 @@ public:
         if (plane == 0)
             FinishGreyRow(k);
         return 1;
+    }
+
+    // A full-size preview needs every row of every plane whole.
+    bool Complete() const
+    {
+        const uint64_t planes = m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1;
+        return RowSink::Complete(static_cast<uint64_t>(m_io.m_nDibHeight) * planes);
     }
 
 private:
@@ -179,14 +188,12 @@ public:
     // must not pass for blank picture.
     bool Complete() const
     {
-        const uint64_t rows = static_cast<uint64_t>(m_io.m_nHeight) * (m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1);
-        return m_nTaken >= rows;
+        return RowSink::Complete(static_cast<uint64_t>(m_io.m_nHeight) * (m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1));
     }
 
 private:
     CTiffIo& m_io;
     ImageBlock<> m_unpack;
-    uint64_t m_nTaken = 0;
 };
 
 }  // namespace
@@ -299,8 +306,10 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
             r = sink.NextWanted(stripEnd);
             continue;
         }
-        ReadAt(offset, block.get(), n * rowLength);
+        const uint32_t got = ReadAt(offset, block.get(), n * rowLength);
         for (uint32_t k = 0; k < n; ++k) {
+            if (static_cast<uint64_t>(k + 1) * rowLength > got)
+                ++sink.m_nCutShort;  // rows reaching past the end of the file
             if (!sink.Take(r + k, block.get() + static_cast<size_t>(k) * rowLength))
                 return 0;
         }
@@ -329,7 +338,8 @@ int CTiffIo::ReadPlanarRows(RowSink& sink)
                     std::min<uint64_t>(m_nHeight, (r / m_nRowsPerStrip + 1) * static_cast<uint64_t>(m_nRowsPerStrip))));
                 continue;
             }
-            ReadAt(offset, row.get(), m_nWidth);
+            if (ReadAt(offset, row.get(), m_nWidth) < m_nWidth)
+                ++sink.m_nCutShort;
             if (!sink.TakePlane(p, r, row.get()))
                 return 0;
             r = sink.NextWanted(r + 1);
@@ -373,11 +383,11 @@ int CTiffIo::ReadCodedStripRows(RowSink& sink)
             // Rows past the end of the strip's data stay blank.
             if (m_nStripPos >= m_nStripLen)
                 break;
-            if (m_nCompression == TIFF_COMPRESSION_CCITT)
-                DecodeHuffmanRow(row.get(), rowLength);
-            else
-                DecodePackBitsRow(row.get(), rowLength);
+            const int whole = m_nCompression == TIFF_COMPRESSION_CCITT ? DecodeHuffmanRow(row.get(), rowLength)
+                                                                       : DecodePackBitsRow(row.get(), rowLength);
             if (first + d == want) {
+                if (!whole)
+                    ++sink.m_nCutShort;
                 if (!sink.Take(want, row.get())) {
                     result = 0;
                     break;
@@ -474,7 +484,9 @@ int CTiffIo::DecodeLzwStrips(unsigned char* const* planes)
         if (planes == nullptr)
             return 0;
         PreviewSink sink(*this, planes);
-        return sink.Init() ? DecodeLzwGroups(sink) : 0;
+        if (!sink.Init() || !DecodeLzwGroups(sink))
+            return 0;
+        return m_bFullSize == 0 || sink.Complete() ? 1 : 0;
     }
     FullSink sink(*this);
     return sink.Init() && DecodeLzwGroups(sink) && sink.Complete() ? 1 : 0;
@@ -498,18 +510,23 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
     PreviewSink sink(*this, planes);
     if (!sink.Init())
         return 0;
+    int result;
     if (m_bPlanar == 1)
-        return ReadPlanarRows(sink);
-    if (m_nCompression == TIFF_COMPRESSION_NONE)
-        return ReadUncompressedRows(sink);
-    return ReadCodedStripRows(sink);
+        result = ReadPlanarRows(sink);
+    else if (m_nCompression == TIFF_COMPRESSION_NONE)
+        result = ReadUncompressedRows(sink);
+    else
+        result = ReadCodedStripRows(sink);
+    // Fitted previews show what is there (missing rows black); a full-size
+    // preview needs every row.
+    return result && (m_bFullSize == 0 || sink.Complete()) ? 1 : 0;
 }
 
 int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
     // Files that cannot be read are refused before the preview memory is
     // asked for; the preview consumes the palette whatever the outcome.
-    if (!CheckReadable()) {
+    if (!CheckReadable() || (m_bFullSize != 0 && !ImageFitsInFile())) {
         ImageFree(&m_pPalette);
         return 0;
     }
@@ -551,10 +568,64 @@ uint64_t CTiffIo::DecodableBytes() const
     return m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096;
 }
 
+namespace {
+
+// Most bytes LZW codes in `bytes` stored bytes can decode to: every code
+// takes at least 9 bits, and the k-th code of a stream gives at most k bytes
+// (each table entry is one byte longer than an entry before it), at most
+// the 4096 bytes of the longest string the table holds.
+uint64_t LzwMostBytes(uint64_t bytes)
+{
+    const uint64_t codes = bytes * 8 / 9;
+    constexpr uint64_t table = 4096;
+    if (codes <= table)
+        return codes * (codes + 1) / 2;
+    return table * (table + 1) / 2 + (codes - table) * table;
+}
+
+}  // namespace
+
 bool CTiffIo::ImageFitsInFile() const
 {
     uint32_t rowLength = 0;
-    if (!StoredRowLength(&rowLength))
+    if (!StoredRowLength(&rowLength) || m_nRowsPerStrip == 0 || m_nStrips == 0 || m_pStripOffsets == nullptr)
         return false;
-    return static_cast<uint64_t>(rowLength) * m_nHeight <= DecodableBytes();
+    const uint64_t fileLength = m_file.GetLength();
+    const uint64_t perPlane = StripsPerPlane();
+    const uint64_t strips = perPlane * (m_bPlanar == 1 ? m_nChannels : 1);
+    if (strips > m_nStrips)
+        return false;
+    // Planar strips hold rows of one sample each.
+    const uint64_t stripRowLength = m_bPlanar == 1 ? m_nWidth : rowLength;
+    for (uint64_t s = 0; s < strips; ++s) {
+        const uint64_t rows = StripRows(static_cast<uint32_t>(s % perPlane));
+        const uint64_t need = rows * stripRowLength;
+        if (m_nCompression == TIFF_COMPRESSION_NONE) {
+            // Uncompressed rows are read at the strip's offset, whatever its count.
+            if (m_pStripOffsets[s] > fileLength || need > fileLength - m_pStripOffsets[s])
+                return false;
+            continue;
+        }
+        const uint64_t bytes = StripBytesInFile(static_cast<uint32_t>(s), fileLength);
+        switch (m_nCompression) {
+        case TIFF_COMPRESSION_PACKBITS:
+            // Two bytes repeat one byte at most 128 times.
+            if (need > bytes * 64)
+                return false;
+            break;
+        case TIFF_COMPRESSION_CCITT:
+            // Every row starts on a byte of its own; no run code gives more
+            // than 278 pixels a bit (white make-up 1664 in 6 bits).
+            if (rows > bytes || need > bytes * 278)
+                return false;
+            break;
+        case TIFF_COMPRESSION_LZW:
+            if (need > LzwMostBytes(bytes))
+                return false;
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
 }
