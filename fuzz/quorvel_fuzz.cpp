@@ -3,6 +3,7 @@
 // contents.  Every reader must return 0 or 1 without touching memory it does
 // not own and without leaking, whatever the bytes; TIFF files are also
 // converted by ConvertBWTiff.
+#include "FuzzExtensions.h"
 #include "quorvel.h"
 
 #include <cstdint>
@@ -12,10 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char* const kExtensions[] = {".bmp", ".rle", ".eps", ".gif", ".jpg", ".jpe", ".pcx", ".pcd",
-                                   ".sct", ".tga", ".tif", ".awd", ".png", ".pxr", ".psd"};
-constexpr size_t kExtensionCount = sizeof kExtensions / sizeof kExtensions[0];
 
 std::string ScratchDir()
 {
@@ -31,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const char* ext = kExtensions[data[0] % kExtensionCount];
+    const std::vector<std::string>& extensions = FuzzExtensions();
+    const std::string& ext = extensions[data[0] % extensions.size()];
     static const std::string dir = ScratchDir();
     const std::string path = dir + "/quorvel-fuzz-" + std::to_string(getpid()) + ext;
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -48,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             QuorvelFreePreview(summary.pPreviewBits);
     }
     // TIFF files also go through the conversion export, both ways.
-    if (std::string(ext) == ".tif") {
+    if (ext == ".tif") {
         const std::string out = dir + "/quorvel-fuzz-out-" + std::to_string(getpid()) + ".tif";
         for (uint32_t colour : {0x0000FFu, 0u})
             ConvertBWTiff(path.c_str(), out.c_str(), colour);

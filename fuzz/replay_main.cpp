@@ -3,6 +3,8 @@
 // damaged copies of each (flipped bytes, cut-off tails, bytes set to extreme
 // values) under the file's own extension.  The corpus, past crashers and
 // every test fixture so replay in the ordinary, sanitized test suite.
+#include "FuzzExtensions.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,9 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-const char* const kExtensions[] = {".bmp", ".rle", ".eps", ".gif", ".jpg", ".jpe", ".pcx", ".pcd",
-                                   ".sct", ".tga", ".tif", ".awd", ".png", ".pxr", ".psd"};
-constexpr unsigned kExtensionCount = sizeof kExtensions / sizeof kExtensions[0];
 
 int OwnExtension(const std::filesystem::path& file)
 {
@@ -28,8 +27,9 @@ int OwnExtension(const std::filesystem::path& file)
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    for (unsigned i = 0; i < kExtensionCount; ++i)
-        if (ext == kExtensions[i])
+    const std::vector<std::string>& extensions = FuzzExtensions();
+    for (size_t i = 0; i < extensions.size(); ++i)
+        if (ext == extensions[i])
             return static_cast<int>(i);
     return -1;
 }
@@ -89,7 +89,7 @@ void Replay(const std::filesystem::path& file, unsigned mutants, size_t& count)
 {
     std::ifstream in(file, std::ios::binary);
     const std::vector<uint8_t> body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (unsigned ext = 0; ext < kExtensionCount; ++ext)
+    for (unsigned ext = 0; ext < FuzzExtensions().size(); ++ext)
         Run(body, ext, count);
     const int own = OwnExtension(file);
     if (own < 0)

@@ -73,8 +73,7 @@ int CImageIo::ComputeDibSize()
 
 bool CImageIo::SwapsChannels() const
 {
-    const FormatId format = FormatFromExtension(m_pszPath);
-    return (format == FMT_BMP || format == FMT_TGA) && m_nChannels == 3;
+    return m_bBgrRows && m_nChannels == 3;
 }
 
 bool CImageIo::SourceRowBytes(uint32_t* bytes) const

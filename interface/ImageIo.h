@@ -1,32 +1,13 @@
-// The reader base class, format dispatch and the shared preview steps.
+// The reader base class and the shared preview steps.  Nothing here names a
+// reader: the format table above the readers creates them.
 #pragma once
 
 #include "Afx.h"
 #include "ImageMemory.h"
+#include "Refusal.h"
 
 #include <cstdint>
 #include <vector>
-
-// Format code chosen from the last four characters of a file name.
-enum FormatId : uint16_t {
-    FMT_NONE = 0,
-    FMT_BMP = 1,
-    FMT_EPS = 2,
-    FMT_GIF = 3,
-    FMT_JPEG = 4,
-    FMT_PCX = 5,
-    FMT_PCD = 6,
-    FMT_PICT = 7,
-    FMT_RAW = 8,
-    FMT_RBW = 9,
-    FMT_SCT = 10,
-    FMT_TGA = 11,
-    FMT_TIFF = 12,
-    FMT_AWD = 13,
-    FMT_PNG = 14,
-    FMT_PXR = 15,
-    FMT_PSD = 16,
-};
 
 // Colour arrangement of a source picture; 0 means not recognised.
 enum ColorMode : int32_t {
@@ -43,18 +24,6 @@ enum ColorMode : int32_t {
 constexpr uint32_t PREVIEW_LIMIT = 200;
 // Most channel planes a preview is built from.
 constexpr uint32_t MAX_PREVIEW_CHANNELS = 4;
-
-class CImageIo;
-
-FormatId FormatFromExtension(const char* name);
-// A new reader for the name's format, or null; destroyed through its virtual
-// destructor.
-CImageIo* CreateImageReader(const char* name);
-
-// Test seam: when set, CreateImageReader asks this factory first and uses its
-// reader when it returns one.  Null restores the normal dispatch.
-using ReaderFactory = CImageIo* (*)(const char* name);
-void SetReaderFactoryForTesting(ReaderFactory factory);
 
 // Source indices chosen by the first-match sampling rule for a source extent
 // `n` and a preview extent `m`: element i is the first source index whose
@@ -109,6 +78,19 @@ public:
     int32_t m_bFullSize = 0;
     int32_t m_nPlaneKind[32] = {};
     unsigned char* m_pPlane[32] = {};
+    // Three-channel rows hold blue, green, red (set from the format table).
+    bool m_bBgrRows = false;
+    // Why the last operation failed; the first reason recorded stays.
+    Refusal m_nRefusal = Refusal::None;
+
+    // Records `why` (unless a reason is already recorded) and returns 0, so a
+    // failure path reads `return Refuse(Refusal::...);`.
+    int Refuse(Refusal why)
+    {
+        if (m_nRefusal == Refusal::None)
+            m_nRefusal = why;
+        return 0;
+    }
 
 protected:
     // The common preview path of readers that sample rows into channel
@@ -132,7 +114,7 @@ private:
     // Allocates the preview block and the planes, fills the planes and turns
     // them into the block; the planes are released, the block handed over.
     int FillPreviewBlock(unsigned char** bits);
-    // BMP and TGA rows hold blue, green, red.
+    // Three-channel rows of this format hold blue, green, red.
     bool SwapsChannels() const;
     // Column choice of SampleRow, kept for the current source and preview widths.
     std::vector<uint32_t> m_vColumns;

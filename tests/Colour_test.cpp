@@ -1,5 +1,6 @@
 // Colour table loading, the CMYK-to-RGB transform, and tables built by the
 // colour-table command checked against LittleCMS.
+#include "FormatTable.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
 #include "cvt_test.h"

@@ -1,10 +1,13 @@
+#include "FormatTable.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
+#include "Quorvel.h"
 #include "quorvel.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -285,3 +288,60 @@ TEST_F(GetQuorvelTest, PreviewAllocationFailureFailsTheCallCleanly)
 }
 
 }  // namespace
+
+TEST_F(GetQuorvelTest, EveryFailureTellsWhy)
+{
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(dir.File("x.txt").c_str(), &summary, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::NoExtension);
+    EXPECT_EQ(GetQuorvelWithReason(dir.File("x.pct").c_str(), &summary, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::NoReader);
+    EXPECT_EQ(GetQuorvelWithReason(dir.File("missing.raw").c_str(), &summary, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::CannotOpen);
+
+    g_script.header = Step::Fail;  // a reader that gives no reason of its own
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::NotAPicture);
+    g_script.header = Step::Ok;
+    g_script.dib = Step::Fail;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::PreviewFailed);
+    g_script.dib = Step::Throw;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::ReadError);
+    ExpectCleared();
+
+    g_script.dib = Step::Ok;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 0, nullptr, &why), 1);
+    EXPECT_EQ(why, Refusal::None);
+    EXPECT_STREQ(RefusalText(Refusal::LargerThanFile), "picture larger than its file can hold");
+    EXPECT_STREQ(RefusalName(Refusal::LargerThanFile), "LargerThanFile");
+}
+
+TEST(Refuse, TheFirstReasonStays)
+{
+    CImageIo io;
+    EXPECT_EQ(io.Refuse(Refusal::Truncated), 0);
+    EXPECT_EQ(io.Refuse(Refusal::NotAPicture), 0);
+    EXPECT_EQ(io.m_nRefusal, Refusal::Truncated);
+}
+
+TEST(FormatTable, EveryFormatHasOneRowAndItsExtensionsFindIt)
+{
+    size_t count = 0;
+    const FormatInfo* table = FormatTable(&count);
+    ASSERT_EQ(count, 16u);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(table[i].id, static_cast<FormatId>(i + 1));
+        for (const char* ext : table[i].extensions) {
+            if (ext != nullptr) {
+                EXPECT_EQ(FormatFromExtension((std::string("a.") + ext).c_str()), table[i].id) << ext;
+            }
+        }
+    }
+    std::unique_ptr<CImageIo> bmp(CreateImageReader("a.bmp"));
+    std::unique_ptr<CImageIo> tif(CreateImageReader("a.tif"));
+    ASSERT_TRUE(bmp && tif);
+    EXPECT_TRUE(bmp->m_bBgrRows);
+    EXPECT_FALSE(tif->m_bBgrRows);
+}

@@ -1,3 +1,4 @@
+#include "FormatTable.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
 #include "iJpegIo.h"

@@ -1,3 +1,4 @@
+#include "FormatTable.h"
 #include "ImageIo.h"
 #include "cvt_test.h"
 
@@ -36,6 +37,9 @@ CImageIo* Reader(const char* path, uint32_t w, uint32_t h, uint32_t dw, uint32_t
     io->m_nDibWidth = dw;
     io->m_nDibHeight = dh;
     io->m_nColorMode = mode;
+    // The channel order comes from the format table, as the dispatch sets it.
+    if (const FormatInfo* row = FindFormat(FormatFromExtension(path)))
+        io->m_bBgrRows = row->bgrRows;
     return io;
 }
 

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <unistd.h>
 
 TempDir::TempDir()
 {
@@ -122,3 +124,46 @@ void CmykPixelToRgb(const unsigned char cmyk[4], unsigned char rgb[3])
 }
 
 std::string TestData(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/" + name; }
+
+bool OracleToolAvailable(const std::string& command)
+{
+    static std::map<std::string, bool> known;
+    auto found = known.find(command);
+    if (found != known.end())
+        return found->second;
+    bool available = false;
+    if (command.find('/') != std::string::npos) {
+        available = access(command.c_str(), X_OK) == 0;
+    } else if (const char* path = std::getenv("PATH")) {
+        std::string dirs = path;
+        size_t start = 0;
+        while (!available && start <= dirs.size()) {
+            size_t end = dirs.find(':', start);
+            if (end == std::string::npos)
+                end = dirs.size();
+            const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+            available = access((dir + "/" + command).c_str(), X_OK) == 0;
+            start = end + 1;
+        }
+    }
+    known[command] = available;
+    return available;
+}
+
+bool OraclePythonModuleAvailable(const std::string& module)
+{
+    static std::map<std::string, bool> known;
+    auto found = known.find(module);
+    if (found != known.end())
+        return found->second;
+    const std::string command = std::string(kSystemPython) + " -c 'import " + module + "' >/dev/null 2>&1";
+    const bool available = OracleToolAvailable(kSystemPython) && std::system(command.c_str()) == 0;
+    known[module] = available;
+    return available;
+}
+
+bool OraclesRequired()
+{
+    const char* value = std::getenv("QUORVEL_REQUIRE_ORACLES");
+    return value != nullptr && value[0] != '\0' && std::string(value) != "0";
+}

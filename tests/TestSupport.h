@@ -4,6 +4,8 @@
 
 #include "GlobalMemory.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,3 +66,33 @@ void CmykPixelToRgb(const unsigned char cmyk[4], unsigned char rgb[3]);
 
 // Path of a committed test fixture.
 std::string TestData(const std::string& name);
+
+// Test oracles (ImageMagick, Pillow, libtiff's tools, ...).  A test that
+// needs one starts with QUORVEL_REQUIRE_TOOL("convert") or
+// QUORVEL_REQUIRE_PYTHON_MODULE("PIL"): without it the test is skipped with
+// one clear message, or fails when QUORVEL_REQUIRE_ORACLES is set (as
+// `make test`, which installs them all, sets it).
+bool OracleToolAvailable(const std::string& command);
+// Debian's Python, whose modules (python3-pil) the set-up installs; a
+// python3 earlier on PATH may not have them.
+constexpr const char* kSystemPython = "/usr/bin/python3";
+bool OraclePythonModuleAvailable(const std::string& module);
+bool OraclesRequired();
+
+#define QUORVEL_MISSING_ORACLE_(what)                                              \
+    do {                                                                           \
+        if (OraclesRequired())                                                     \
+            FAIL() << "test oracle missing: " << (what);                           \
+        else                                                                       \
+            GTEST_SKIP() << "test oracle missing: " << (what);                     \
+    } while (0)
+#define QUORVEL_REQUIRE_TOOL(command)                                              \
+    do {                                                                           \
+        if (!OracleToolAvailable(command))                                         \
+            QUORVEL_MISSING_ORACLE_(command);                                      \
+    } while (0)
+#define QUORVEL_REQUIRE_PYTHON_MODULE(module)                                      \
+    do {                                                                           \
+        if (!OraclePythonModuleAvailable(module))                                  \
+            QUORVEL_MISSING_ORACLE_(std::string("python3 module ") + (module));    \
+    } while (0)

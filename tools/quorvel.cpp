@@ -1,6 +1,9 @@
-// quorvel: command-line host of the library.  It uses only the public header
-// and the two exports, as any host would.
+// quorvel: command-line host of the library.  It calls the library as a host
+// does, through the library's own entry point that also tells why a picture
+// was refused, and names formats from the library's format table.
+#include "FormatTable.h"
 #include "LittleEndian.h"
+#include "Quorvel.h"
 #include "quorvel.h"
 
 #include <png.h>
@@ -62,25 +65,20 @@ uint32_t Stride(int32_t width) { return ((static_cast<uint32_t>(width) * 24 + 31
 
 std::string FormatName(const std::string& path)
 {
-    if (path.size() < 4 || path[path.size() - 4] != '.')
-        return "?";
-    std::string ext = path.substr(path.size() - 3);
-    for (char& c : ext)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return ext;
+    const FormatInfo* row = FindFormat(FormatFromExtension(path.c_str()));
+    return row != nullptr ? row->name : "?";
 }
 
-// Why a picture could not be read, as far as a host can tell.
-std::string Reason(const std::string& path)
+// Why a picture could not be read, in the user's words.
+std::string Reason(const std::string& path, Refusal why)
 {
-    if (FormatName(path) == "?")
-        return "file name has no recognised extension";
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return std::string("cannot open: ") + std::strerror(errno);
-    std::fclose(f);
-    return "not readable as a picture of its format";
+    if (why == Refusal::CannotOpen) {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr)
+            return std::string("cannot open: ") + std::strerror(errno);
+        std::fclose(f);
+    }
+    return std::string("refused: ") + RefusalText(why);
 }
 
 std::string JsonString(const std::string& s)
@@ -217,7 +215,8 @@ int CmdInfo(int argc, char** argv)
     for (const std::string& file : files) {
         ImageSummary summary;
         Preview preview;
-        const int ok = GetQuorvel(file.c_str(), &summary, mode, colourDir.c_str());
+        Refusal why = Refusal::None;
+        const int ok = GetQuorvelWithReason(file.c_str(), &summary, mode, colourDir.c_str(), &why);
         preview.bits = summary.pPreviewBits;
         if (json) {
             std::printf("{\"file\":%s,\"ok\":%s", JsonString(file).c_str(), ok ? "true" : "false");
@@ -229,7 +228,8 @@ int CmdInfo(int argc, char** argv)
                     std::printf(",\"preview_width\":%d,\"preview_height\":%d", summary.nPreviewWidth,
                                 summary.nPreviewHeight);
             } else {
-                std::printf(",\"error\":%s", JsonString(Reason(file)).c_str());
+                std::printf(",\"error\":%s,\"reason\":%s", JsonString(Reason(file, why)).c_str(),
+                            JsonString(RefusalName(why)).c_str());
             }
             std::printf("}\n");
         } else if (ok) {
@@ -239,7 +239,7 @@ int CmdInfo(int argc, char** argv)
                 std::printf(", preview %d x %d", summary.nPreviewWidth, summary.nPreviewHeight);
             std::printf("\n");
         } else {
-            std::printf("%s: %s\n", file.c_str(), Reason(file).c_str());
+            std::printf("%s: %s\n", file.c_str(), Reason(file, why).c_str());
         }
         if (!ok)
             status = kExitUnreadable;
@@ -275,11 +275,13 @@ int CmdPreview(int argc, char** argv)
 
     ImageSummary summary;
     Preview preview;
-    const int ok = GetQuorvel(files[0].c_str(), &summary, full ? QUORVEL_PREVIEW_FULL : QUORVEL_PREVIEW_FITTED,
-                              colourDir.c_str());
+    Refusal why = Refusal::None;
+    const int ok = GetQuorvelWithReason(files[0].c_str(), &summary,
+                                        full ? QUORVEL_PREVIEW_FULL : QUORVEL_PREVIEW_FITTED,
+                                        colourDir.c_str(), &why);
     preview.bits = summary.pPreviewBits;
     if (!ok || preview.bits == nullptr) {
-        std::fprintf(stderr, "quorvel: %s: %s\n", files[0].c_str(), Reason(files[0]).c_str());
+        std::fprintf(stderr, "quorvel: %s: %s\n", files[0].c_str(), Reason(files[0], why).c_str());
         return kExitUnreadable;
     }
     preview.width = summary.nPreviewWidth;

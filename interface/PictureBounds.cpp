@@ -1,0 +1,39 @@
+#include "PictureBounds.h"
+
+namespace {
+
+uint64_t SaturatingMul(uint64_t a, uint64_t b)
+{
+    if (a != 0 && b > UINT64_MAX / a)
+        return UINT64_MAX;
+    return a * b;
+}
+
+}  // namespace
+
+uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel)
+{
+    return (static_cast<uint64_t>(width) * bitsPerPixel + 7) / 8;
+}
+
+Refusal CheckPictureBounds(const PictureBounds& b)
+{
+    if (b.width == 0 || b.height == 0)
+        return Refusal::EmptyPicture;
+    if (b.bitsPerPixel == 0)
+        return Refusal::UnsupportedDepth;
+    const uint64_t expansion = b.expansion == 0 ? 1 : b.expansion;
+    const uint64_t decodable = SaturatingMul(b.dataBytes, expansion);
+    const uint64_t rowBytes = StoredRowBytes(b.width, b.bitsPerPixel);
+    if (rowBytes > decodable)
+        return Refusal::LargerThanFile;
+    if (b.fullSize) {
+        if (SaturatingMul(rowBytes, b.height) > decodable)
+            return Refusal::LargerThanFile;
+        // The 24-bit preview block, rows padded to 4 bytes.
+        const uint64_t stride = ((static_cast<uint64_t>(b.width) * 24 + 31) / 32) * 4;
+        if (SaturatingMul(stride, b.height) > UINT32_MAX)
+            return Refusal::PictureTooLarge;
+    }
+    return Refusal::None;
+}

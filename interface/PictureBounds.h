@@ -1,0 +1,34 @@
+// The one plausibility check every reader makes before it allocates: is the
+// picture its header declares one that the file could hold at all?
+#pragma once
+
+#include "Refusal.h"
+
+#include <cstdint>
+
+struct PictureBounds {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // Stored bits of one pixel, every sample counted (24 for 8-bit RGB).
+    uint32_t bitsPerPixel = 0;
+    // File bytes that hold (or could hold) the pixel data.
+    uint64_t dataBytes = 0;
+    // Most decoded bytes one stored byte can become under the file's coding:
+    // 1 when uncompressed, the codec's largest expansion otherwise.
+    uint64_t expansion = 1;
+    // A full-size preview needs every row; a fitted one shows missing rows
+    // black but still needs the file to hold at least one whole row.
+    bool fullSize = false;
+};
+
+// Refusal::None when the picture passes; otherwise why not:
+// EmptyPicture (a side of 0), UnsupportedDepth (0 bits per pixel),
+// LargerThanFile (one row, or for a full-size preview every row, decodes to
+// more bytes than the data could expand to), PictureTooLarge (a full-size
+// 24-bit preview block would not fit in 32 bits).  All arithmetic is 64-bit
+// and saturating.
+Refusal CheckPictureBounds(const PictureBounds& bounds);
+
+// Bytes of one stored row of `width` pixels of `bitsPerPixel` bits, rounded
+// up to whole bytes.
+uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel);

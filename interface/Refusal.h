@@ -1,0 +1,64 @@
+// Why a picture was refused: one short reason per failed call, kept by the
+// reader (CImageIo::m_nRefusal) and handed to the library's own tools; the C
+// exports still return only 1 or 0.
+#pragma once
+
+#include <cstdint>
+
+// X(name, text): the text is what a user reads after "refused: ".  Each
+// format keeps its reasons in its own block.
+#define QUORVEL_REFUSALS(X)                                                        \
+    X(None, "no refusal")                                                          \
+    /* Any format */                                                               \
+    X(NoExtension, "file name has no recognised extension")                        \
+    X(NoReader, "no reader for this format")                                       \
+    X(CannotOpen, "cannot open the file")                                          \
+    X(ReadError, "read error")                                                     \
+    X(OutOfMemory, "not enough memory")                                            \
+    X(NotAPicture, "not readable as a picture of its format")                      \
+    X(PreviewFailed, "preview could not be made")                                  \
+    X(Truncated, "file cut short")                                                 \
+    X(EmptyPicture, "picture has no pixels")                                       \
+    X(PictureTooLarge, "picture too large")                                        \
+    X(LargerThanFile, "picture larger than its file can hold")                     \
+    X(RowsMissing, "rows missing from the file")                                   \
+    X(UnsupportedDepth, "bits per pixel not supported")                            \
+    X(UnsupportedColour, "colour arrangement not supported")                       \
+    X(UnsupportedCompression, "compression not supported")                         \
+    /* BMP */                                                                      \
+    X(BmpSignature, "not a BMP file")                                              \
+    /* GIF */                                                                      \
+    X(GifSignature, "not a GIF file")                                              \
+    /* JPEG */                                                                     \
+    X(JpegLibraryError, "JPEG data the decoder refused")                           \
+    /* PNG */                                                                      \
+    X(PngLibraryError, "PNG data the decoder refused")                             \
+    /* PCX */                                                                      \
+    X(PcxSignature, "not a PCX file")                                              \
+    /* TGA */                                                                      \
+    X(TgaImageType, "TGA image type not supported")                                \
+    /* PSD */                                                                      \
+    X(PsdSignature, "not a Photoshop file")                                        \
+    /* EPS */                                                                      \
+    X(EpsNoBoundingBox, "no bounding box")                                         \
+    /* PCD */                                                                      \
+    X(PcdSignature, "not a Photo CD file")                                         \
+    /* SCT */                                                                      \
+    X(SctSignature, "not a Scitex CT file")                                        \
+    /* PXR */                                                                      \
+    X(PxrStorage, "Pixar storage type not supported")                              \
+    /* AWD */                                                                      \
+    X(AwdSignature, "not an AWD file")                                             \
+    /* TIFF */                                                                     \
+    X(TiffSignature, "not a TIFF file")
+
+enum class Refusal : uint16_t {
+#define QUORVEL_REFUSAL_ENUM(name, text) name,
+    QUORVEL_REFUSALS(QUORVEL_REFUSAL_ENUM)
+#undef QUORVEL_REFUSAL_ENUM
+};
+
+// The user's wording of a reason ("LZW code past the table").
+const char* RefusalText(Refusal why);
+// The reason's name as written in the code ("TiffLzwCodePastTable").
+const char* RefusalName(Refusal why);

@@ -1,0 +1,124 @@
+// The GetQuorvel export and the library's application object.
+#include "quorvel.h"
+
+#include "Quorvel.h"
+
+#include "FormatTable.h"
+#include "ImageIo.h"
+#include "cvt_test.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// The library's one application object: no name, no behaviour.
+class CQuorvelApp : public CWinApp {
+public:
+    CQuorvelApp() : CWinApp(nullptr) {}
+};
+CQuorvelApp theApp;
+
+// Physical size in inches; a resolution that is not a positive number counts
+// as the default 72 pixels per inch, so a damaged header never yields an
+// infinite or negative size.
+float Inches(uint32_t pixels, float resolution)
+{
+    if (!(resolution > 0) || !std::isfinite(resolution))
+        resolution = 72.0f;
+    return static_cast<float>(static_cast<double>(pixels) / static_cast<double>(resolution));
+}
+
+void ClearSummary(ImageSummary* summary)
+{
+    *summary = ImageSummary{};
+    summary->nFlag = 1;
+}
+
+}  // namespace
+
+int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, const char* hostDir,
+                         Refusal* why)
+{
+    Refusal ignored = Refusal::None;
+    if (why == nullptr)
+        why = &ignored;
+    *why = Refusal::None;
+    if (mode != 0) {
+        try {
+            LoadColourTable(hostDir);
+        } catch (...) {
+            // The table's absence is the loader's to report; the call goes on.
+        }
+    }
+    if (summary == nullptr)
+        return 0;
+    ClearSummary(summary);
+    if (path == nullptr) {
+        *why = Refusal::CannotOpen;
+        return 0;
+    }
+
+    unsigned char* bits = nullptr;
+    std::unique_ptr<CImageIo> reader;
+    // The reader's own reason when it gave one, else the step's.
+    const auto refuse = [&](Refusal fallback) {
+        *why = reader && reader->m_nRefusal != Refusal::None ? reader->m_nRefusal : fallback;
+        return 0;
+    };
+    try {
+        reader.reset(CreateImageReader(path));
+        if (!reader) {
+            const FormatInfo* row = FindFormat(FormatFromExtension(path));
+            *why = row == nullptr ? Refusal::NoExtension : row->create == nullptr ? Refusal::NoReader
+                                                                                 : Refusal::OutOfMemory;
+            return 0;
+        }
+        if (!reader->m_file.Open(path, CFile::modeRead | CFile::shareExclusive))
+            return refuse(Refusal::CannotOpen);
+        if (!reader->ReadHeader())
+            return refuse(Refusal::NotAPicture);  // the reader's destructor closes the file
+
+        int32_t width = 0;
+        int32_t height = 0;
+        if (mode != 0) {
+            if (mode == 2)
+                reader->m_bFullSize = 1;
+            if (!reader->MakeDib(&width, &height, &bits)) {
+                bits = nullptr;  // a failed MakeDib leaves nothing to release
+                return refuse(Refusal::PreviewFailed);
+            }
+        }
+        const float widthInches = Inches(reader->m_nWidth, reader->m_fXRes);
+        const float heightInches = Inches(reader->m_nHeight, reader->m_fYRes);
+        reader->m_file.Close();
+
+        summary->fWidthInches = widthInches;
+        summary->fHeightInches = heightInches;
+        if (mode != 0) {
+            summary->nPreviewWidth = static_cast<int32_t>(reader->m_nDibWidth);
+            summary->nPreviewHeight = static_cast<int32_t>(reader->m_nDibHeight);
+            summary->pPreviewBits = bits;
+        }
+        summary->nFlag = 1;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        ImageFree(&bits);
+        ClearSummary(summary);
+        return refuse(Refusal::OutOfMemory);
+    } catch (...) {
+        // A file exception inside a reader: give back a preview already
+        // made; the reader goes with its file.
+        ImageFree(&bits);
+        ClearSummary(summary);
+        return refuse(Refusal::ReadError);
+    }
+}
+
+extern "C" QUORVEL_API int QUORVEL_CALL GetQuorvel(const char* path, ImageSummary* summary,
+                                                   int32_t mode, const char* hostDir)
+{
+    return GetQuorvelWithReason(path, summary, mode, hostDir, nullptr);
+}
