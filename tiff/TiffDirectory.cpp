@@ -1,26 +1,14 @@
 // Values of TIFF directory entries, from the entry or from the file.
 #include "TiffDirectory.h"
 
-namespace {
-
-uint32_t Load16(const unsigned char* p, bool intel)
-{
-    return intel ? static_cast<uint32_t>(p[0] | (p[1] << 8)) : static_cast<uint32_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Load32(const unsigned char* p, bool intel)
-{
-    return intel ? (Load16(p, true) | (Load16(p + 2, true) << 16)) : ((Load16(p, false) << 16) | Load16(p + 2, false));
-}
-
-}  // namespace
+#include "ByteOrder.h"
 
 TiffEntry ParseTiffEntry(const unsigned char* raw, bool intel)
 {
     TiffEntry e;
-    e.tag = static_cast<uint16_t>(Load16(raw, intel));
-    e.type = static_cast<uint16_t>(Load16(raw + 2, intel));
-    e.count = Load32(raw + 4, intel);
+    e.tag = static_cast<uint16_t>(Load16(raw, !intel));
+    e.type = static_cast<uint16_t>(Load16(raw + 2, !intel));
+    e.count = Load32(raw + 4, !intel);
     for (int i = 0; i < 4; ++i)
         e.field[i] = raw[8 + i];
     e.present = true;
@@ -65,7 +53,7 @@ bool ReadTiffValues(CFile& file, const TiffEntry& entry, bool intel, uint32_t co
     std::vector<unsigned char> data;
     const unsigned char* p = entry.field;
     if (!TiffValuesInEntry(entry)) {
-        const uint64_t offset = Load32(entry.field, intel);
+        const uint64_t offset = Load32(entry.field, !intel);
         const uint64_t length = file.GetLength();
         if (offset > length || bytes > length - offset)
             return false;
@@ -88,10 +76,10 @@ bool ReadTiffValues(CFile& file, const TiffEntry& entry, bool intel, uint32_t co
             (*values)[i] = p[i];
             break;
         case 2:
-            (*values)[i] = Load16(p + 2 * i, intel);
+            (*values)[i] = Load16(p + 2 * i, !intel);
             break;
         default:
-            (*values)[i] = Load32(p + 4 * i, intel);
+            (*values)[i] = Load32(p + 4 * i, !intel);
             break;
         }
     }

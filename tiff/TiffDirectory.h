@@ -5,21 +5,10 @@
 #pragma once
 
 #include "Afx.h"
+#include "TiffTags.h"
 
 #include <cstdint>
 #include <vector>
-
-// Field types of a directory entry.
-constexpr uint16_t TIFF_TYPE_BYTE = 1;
-constexpr uint16_t TIFF_TYPE_ASCII = 2;
-constexpr uint16_t TIFF_TYPE_SHORT = 3;
-constexpr uint16_t TIFF_TYPE_LONG = 4;
-constexpr uint16_t TIFF_TYPE_RATIONAL = 5;
-constexpr uint16_t TIFF_TYPE_SBYTE = 6;
-constexpr uint16_t TIFF_TYPE_UNDEFINED = 7;
-constexpr uint16_t TIFF_TYPE_SSHORT = 8;
-constexpr uint16_t TIFF_TYPE_SLONG = 9;
-constexpr uint16_t TIFF_TYPE_SRATIONAL = 10;
 
 // One 12-byte directory entry, tag, type and count in host order; the value
 // field kept as the four bytes stored.

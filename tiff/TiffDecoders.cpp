@@ -1,37 +1,25 @@
-// CTiffIo strip decoders: PackBits, CCITT modified Huffman, LZW and the
-// unpacking of 1-, 4- and 16-bit samples.
-#include "ITiffIO.h"
-#include "TiffRowSink.h"
+// The TIFF strip decoders: PackBits, CCITT modified Huffman, LZW, and the
+// sample helpers.
+#include "TiffDecoders.h"
+
+#include "ByteOrder.h"
 
 #include <cstring>
 #include <vector>
 
-bool CTiffIo::StoredRowLength(uint32_t* bytes) const
-{
-    const uint64_t bits = static_cast<uint64_t>(m_nWidth) * static_cast<uint64_t>(m_nSamplesPerPixel);
-    if (m_nBitsPerSample <= 0 || bits > UINT64_MAX / 64)
-        return false;
-    const uint64_t n = (bits * static_cast<uint64_t>(m_nBitsPerSample) + 7) / 8;
-    if (n == 0 || n > UINT32_MAX)
-        return false;
-    *bytes = static_cast<uint32_t>(n);
-    return true;
-}
+// ---- PackBits -----------------------------------------------------------------
 
-// ---- PackBits ---------------------------------------------------------------
-
-int CTiffIo::DecodePackBitsRow(unsigned char* row, uint32_t rowLength)
+RowEnd DecodePackBitsRow(ByteCursor& in, unsigned char* row, uint32_t rowLength)
 {
-    const unsigned char* in = m_pStripBuf;
     uint32_t i = 0;
-    while (i < rowLength && m_nStripPos < m_nStripLen) {
-        const uint32_t n = in[m_nStripPos++];
+    while (i < rowLength && in.pos < in.size) {
+        const uint32_t n = in.data[in.pos++];
         if (n == 128)
             continue;
         if (n > 128) {
-            if (m_nStripPos >= m_nStripLen)
+            if (in.pos >= in.size)
                 break;
-            const unsigned char b = in[m_nStripPos++];
+            const unsigned char b = in.data[in.pos++];
             uint32_t k = 257 - n;
             if (k > rowLength - i)
                 k = rowLength - i;  // the rest of the repeat is dropped
@@ -41,10 +29,10 @@ int CTiffIo::DecodePackBitsRow(unsigned char* row, uint32_t rowLength)
             uint32_t k = n + 1;
             if (k > rowLength - i)
                 k = rowLength - i;  // bytes beyond the row stay in the strip
-            if (k > m_nStripLen - m_nStripPos)
-                k = m_nStripLen - m_nStripPos;
-            std::memcpy(row + i, in + m_nStripPos, k);
-            m_nStripPos += k;
+            if (k > in.size - in.pos)
+                k = in.size - in.pos;
+            std::memcpy(row + i, in.data + in.pos, k);
+            in.pos += k;
             i += k;
         }
     }
@@ -52,9 +40,9 @@ int CTiffIo::DecodePackBitsRow(unsigned char* row, uint32_t rowLength)
     // not left with the previous row's bytes.
     if (i < rowLength) {
         std::memset(row + i, 0, rowLength - i);
-        return 0;
+        return RowEnd::DataEnded;
     }
-    return 1;
+    return RowEnd::Whole;
 }
 
 // ---- CCITT modified Huffman ---------------------------------------------------
@@ -210,15 +198,12 @@ void SetBits(unsigned char* row, uint32_t from, uint32_t to)
 
 bool CcittTablesConsistent() { return WhiteTable().Consistent() && BlackTable().Consistent(); }
 
-int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
+RowEnd DecodeCcittRow(ByteCursor& in, uint32_t width, unsigned char* row, uint32_t rowLength)
 {
     // Pixels beyond the row buffer are decoded but not written.
     const uint64_t room = static_cast<uint64_t>(rowLength) * 8;
-    const uint32_t width = static_cast<uint32_t>(m_nWidth < room ? m_nWidth : room);
-    const uint32_t rowBytes = (width + 7) / 8;
-    // White runs give 0 bits and black runs 1 bits whatever the photometric
-    // interpretation, which then gives the bits their meaning as for any
-    // bilevel data (in a BlackIsZero file the white runs show black).
+    const uint32_t kept = static_cast<uint32_t>(width < room ? width : room);
+    const uint32_t rowBytes = (kept + 7) / 8;
     // Pixels that damaged or short data leave undecoded are 0 bits.
     if (rowBytes > 0)
         std::memset(row, 0x00, rowBytes);
@@ -227,18 +212,18 @@ int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
     bool white = true;
     unsigned char byte = 0;
     unsigned mask = 0;  // no bits of the current byte left
-    bool ended = false;
-    while (x < m_nWidth && !ended) {
+    RowEnd end = RowEnd::Whole;
+    while (x < width && end == RowEnd::Whole) {
         const HuffmanTable& table = white ? WhiteTable() : BlackTable();
         const uint64_t start = x;
         int32_t pair = 0;
         for (;;) {
             if (mask == 0) {
-                if (m_nStripPos >= m_nStripLen) {
-                    ended = true;
+                if (in.pos >= in.size) {
+                    end = RowEnd::DataEnded;
                     break;
                 }
-                byte = m_pStripBuf[m_nStripPos++];
+                byte = in.data[in.pos++];
                 mask = 0x80;
             }
             const unsigned bit = (byte & mask) != 0 ? 1 : 0;
@@ -250,7 +235,7 @@ int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
             }
             if (slot == 0 || slot == LEAF_EOL || slot == LEAF_INVALID) {
                 // An end-of-line or an invalid code ends the row.
-                ended = true;
+                end = RowEnd::InvalidCode;
                 break;
             }
             const uint32_t run = static_cast<uint32_t>(-1 - slot);
@@ -262,62 +247,153 @@ int CTiffIo::DecodeHuffmanRow(unsigned char* row, uint32_t rowLength)
             break;
         }
         if (!white) {
-            const uint32_t from = static_cast<uint32_t>(start < width ? start : width);
-            const uint32_t to = static_cast<uint32_t>(x < width ? x : width);
+            const uint32_t from = static_cast<uint32_t>(start < kept ? start : kept);
+            const uint32_t to = static_cast<uint32_t>(x < kept ? x : kept);
             SetBits(row, from, to);
         }
         white = !white;
     }
     // The rest of a partly read byte is dropped: every row starts on a byte.
-    return x >= m_nWidth ? 1 : 0;
+    return end;
 }
 
 // ---- LZW ------------------------------------------------------------------------
 
-uint32_t CTiffIo::ReadLzwCode(int width)
+bool LzwMsbCodeReader::Read(int width, uint32_t* code)
 {
-    int n = width;
-    uint32_t value = 0;
-    if (m_nCodeBits > 0) {
-        value = static_cast<uint32_t>(m_nCodeByte >> (8 - m_nCodeBits));
-        n -= m_nCodeBits;
-        if (n > 8) {
-            if (m_pCodeNext == m_pCodeEnd)
-                return 0;
-            value = (value << 8) | *m_pCodeNext++;
-            n -= 8;
-        }
-    } else {
-        n -= 8;
-        if (m_pCodeNext == m_pCodeEnd)
-            return 0;
-        value = *m_pCodeNext++;
+    while (m_bits <= 56 && m_next != m_end) {
+        m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
+        m_bits += 8;
     }
-    if (m_pCodeNext == m_pCodeEnd)
-        return 0;
-    const unsigned char b = *m_pCodeNext++;
-    value = (value << n) | (static_cast<uint32_t>(b) >> (8 - n));
-    m_nCodeByte = static_cast<uint8_t>(b << n);
-    m_nCodeBits = static_cast<uint8_t>(8 - n);
-    return value;
+    if (m_bits < width)
+        return false;
+    *code = static_cast<uint32_t>(m_window >> (64 - width));
+    m_window <<= width;
+    m_bits -= width;
+    return true;
 }
 
-void CTiffIo::UndoPredictor(unsigned char* row, uint32_t rowLength) const
+TiffLzwDecoder::TiffLzwDecoder(const unsigned char* data, uint32_t size) : m_codes(data, size)
 {
-    const uint32_t spp = m_nSamplesPerPixel;
-    if (m_nPredictor != 2 || spp == 0)
+    for (uint32_t i = 0; i < 256; ++i) {
+        m_prefix[i] = -1;
+        m_suffix[i] = static_cast<unsigned char>(i);
+        m_first[i] = static_cast<unsigned char>(i);
+        m_length[i] = 1;
+    }
+    // The strip must open with the clear code.
+    uint32_t code = 0;
+    if (!m_codes.Read(m_width, &code)) {
+        m_empty = true;
+        m_status = Status::Ended;
+    } else if (code != kClear) {
+        m_status = Status::NoClearCode;
+    }
+}
+
+void TiffLzwDecoder::Reset()
+{
+    m_previous = -1;
+    m_nextFree = 257;
+    m_width = 9;
+    m_limit = 511;
+}
+
+bool TiffLzwDecoder::NextString()
+{
+    uint32_t code = 0;
+    for (;;) {
+        if (m_status != Status::Going)
+            return false;
+        if (!m_codes.Read(m_width, &code) || code == kEnd) {
+            m_status = Status::Ended;
+            return false;
+        }
+        if (code != kClear)
+            break;
+        Reset();
+    }
+    // The string of `code`, or for a code not yet in the table the previous
+    // string followed by its own first byte.  Only the next free code itself
+    // can be decoded that way, and only with a previous string.
+    uint32_t cur = code;
+    uint32_t extra = 0;
+    if (code >= m_nextFree) {
+        if (code > m_nextFree || m_previous < 0) {
+            m_status = Status::CodePastTable;
+            return false;
+        }
+        cur = static_cast<uint32_t>(m_previous);
+        extra = 1;
+    }
+    const unsigned char first = m_first[cur];
+    // The bytes go to m_pending last byte first.
+    uint32_t n = 0;
+    if (extra)
+        m_pending[n++] = first;
+    uint32_t c = cur;
+    while (c > 255) {
+        m_pending[n++] = m_suffix[c];
+        c = static_cast<uint32_t>(m_prefix[c]);
+    }
+    m_pending[n++] = static_cast<unsigned char>(c);
+    m_pendingCount = n;
+
+    if (m_nextFree < kTableSize) {
+        if (m_previous >= 0) {
+            m_prefix[m_nextFree] = static_cast<int16_t>(m_previous);
+            m_suffix[m_nextFree] = first;
+            m_first[m_nextFree] = m_first[m_previous];
+            m_length[m_nextFree] = static_cast<uint16_t>(m_length[m_previous] + 1);
+        } else {
+            // The placeholder after a clear code (the end code's slot).
+            m_prefix[m_nextFree] = -1;
+            m_suffix[m_nextFree] = first;
+            m_first[m_nextFree] = first;
+            m_length[m_nextFree] = 1;
+        }
+        ++m_nextFree;
+        if (m_nextFree == m_limit) {
+            if (m_width < 12) {
+                ++m_width;
+                m_limit = (1u << m_width) - 1;
+            } else {
+                m_limit = 8191;  // never reached: the width stays at 12
+            }
+        }
+    }
+    m_previous = static_cast<int32_t>(code);
+    return true;
+}
+
+uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
+{
+    uint32_t n = 0;
+    while (n < length) {
+        if (m_pendingCount == 0 && !NextString())
+            break;
+        uint32_t k = length - n < m_pendingCount ? length - n : m_pendingCount;
+        while (k-- > 0)
+            out[n++] = m_pending[--m_pendingCount];
+    }
+    return n;
+}
+
+// ---- samples -----------------------------------------------------------------------
+
+void UndoHorizontalPredictor(unsigned char* row, uint32_t rowLength, uint32_t samplesPerPixel,
+                             int32_t bitsPerSample, bool bigEndian)
+{
+    const uint32_t spp = samplesPerPixel;
+    if (spp == 0)
         return;
-    if (m_nBitsPerSample == 16) {
+    if (bitsPerSample == 16) {
         // Differences of whole 16-bit samples in the file's byte order.
         const uint32_t samples = rowLength / 2;
-        const int lo = m_bIntel ? 0 : 1;
-        const int hi = 1 - lo;
         for (uint32_t i = spp; i < samples; ++i) {
             unsigned char* cur = row + 2 * static_cast<size_t>(i);
             const unsigned char* prev = cur - 2 * static_cast<size_t>(spp);
-            const uint32_t v = ((cur[hi] << 8) | cur[lo]) + ((prev[hi] << 8) | prev[lo]);
-            cur[lo] = static_cast<unsigned char>(v);
-            cur[hi] = static_cast<unsigned char>(v >> 8);
+            Store16(cur, static_cast<uint16_t>(Load16(cur, bigEndian) + Load16(prev, bigEndian)), bigEndian);
         }
         return;
     }
@@ -325,180 +401,11 @@ void CTiffIo::UndoPredictor(unsigned char* row, uint32_t rowLength) const
         row[i] = static_cast<unsigned char>(row[i] + row[i - spp]);
 }
 
-namespace {
-constexpr uint32_t LZW_CLEAR = 256;
-constexpr uint32_t LZW_END = 257;
-constexpr uint32_t LZW_TABLE = 4096;
-// Longest string a 12-bit table can hold, with room to spare.
-constexpr uint32_t LZW_STACK = 4096;
-}  // namespace
-
-int CTiffIo::DecodeLzwStrip(uint32_t firstRow, uint32_t rows, unsigned char* row, uint32_t rowLength,
-                            RowSink& sink)
+void UnpackSamples(const unsigned char* source, unsigned char* destination, uint64_t count,
+                   int32_t bitsPerSample, bool bigEndian)
 {
-    if (rows == 0)
-        return 1;
-    // Codes are taken from a 64-bit window over the strip's bytes (most
-    // significant bit first); a code cut off by the end of the strip ends it.
-    uint64_t window = 0;
-    int windowBits = 0;
-    const unsigned char* next = m_pCodeNext;
-    const unsigned char* const end = m_pCodeEnd;
-    auto take = [&](int width, uint32_t* out) {
-        while (windowBits <= 56 && next != end) {
-            window |= static_cast<uint64_t>(*next++) << (56 - windowBits);
-            windowBits += 8;
-        }
-        if (windowBits < width)
-            return false;
-        *out = static_cast<uint32_t>(window >> (64 - width));
-        window <<= width;
-        windowBits -= width;
-        return true;
-    };
-    uint32_t code = 0;
-    if (!take(9, &code))
-        return 1;  // an empty strip holds no rows
-    if (code != LZW_CLEAR)
-        return 0;
-
-    // Table entries: prefix code, last byte, first byte and length of the
-    // string.  Entries at or above the next free code are never read.
-    int16_t prefix[LZW_TABLE];
-    unsigned char suffix[LZW_TABLE];
-    unsigned char firstByte[LZW_TABLE];
-    uint16_t length[LZW_TABLE];
-    for (uint32_t i = 0; i < 256; ++i) {
-        prefix[i] = -1;
-        suffix[i] = static_cast<unsigned char>(i);
-        firstByte[i] = static_cast<unsigned char>(i);
-        length[i] = 1;
-    }
-    unsigned char stack[LZW_STACK];
-    int32_t previous = -1;
-    uint32_t nextFree = 257;
-    int width = 9;
-    uint32_t limit = 511;
-    uint32_t pos = 0;
-    uint32_t done = 0;
-    uint32_t lastWanted = sink.NextWanted(firstRow);
-
-    // Hands on a completed row; false when the strip is finished.
-    auto rowDone = [&](int* result) {
-        pos = 0;
-        const uint32_t r = firstRow + done;
-        ++done;
-        if (r == lastWanted) {
-            UndoPredictor(row, rowLength);
-            if (!sink.Take(r, row)) {
-                *result = 0;
-                return false;
-            }
-            lastWanted = sink.NextWanted(r + 1);
-        }
-        // Stop once the strip's rows are complete or no later row of the
-        // strip is wanted.
-        return done < rows && lastWanted < firstRow + rows;
-    };
-
-    for (;;) {
-        if (code == LZW_END)
-            break;
-        if (code == LZW_CLEAR) {
-            previous = -1;
-            nextFree = 257;
-            width = 9;
-            limit = 511;
-        } else {
-            // The string of `code`, or for a code not yet in the table the
-            // previous string followed by its own first byte.
-            uint32_t cur = code;
-            uint32_t extra = 0;
-            if (code >= nextFree) {
-                // Only the next free code itself can be decoded this way, and
-                // only with a previous string: anything else is damaged data,
-                // which ends the strip.
-                if (code > nextFree || previous < 0)
-                    break;
-                cur = static_cast<uint32_t>(previous);
-                extra = 1;
-            }
-            const unsigned char first = firstByte[cur];
-            const uint32_t total = length[cur] + extra;
-            if (rowLength - pos >= total) {
-                // The whole string fits the row: write it backwards in place.
-                unsigned char* out = row + pos + total;
-                if (extra)
-                    *--out = first;
-                uint32_t c = cur;
-                while (c > 255) {
-                    *--out = suffix[c];
-                    c = static_cast<uint32_t>(prefix[c]);
-                }
-                *--out = static_cast<unsigned char>(c);
-                pos += total;
-                if (pos == rowLength) {
-                    int result = 1;
-                    if (!rowDone(&result))
-                        return result;
-                }
-            } else {
-                // The string crosses a row end: through the stack.
-                uint32_t sp = 0;
-                if (extra)
-                    stack[sp++] = first;
-                uint32_t c = cur;
-                while (c > 255) {
-                    stack[sp++] = suffix[c];
-                    c = static_cast<uint32_t>(prefix[c]);
-                }
-                stack[sp++] = static_cast<unsigned char>(c);
-                while (sp > 0) {
-                    row[pos++] = stack[--sp];
-                    if (pos == rowLength) {
-                        int result = 1;
-                        if (!rowDone(&result))
-                            return result;
-                    }
-                }
-            }
-            if (nextFree < LZW_TABLE) {
-                if (previous >= 0) {
-                    prefix[nextFree] = static_cast<int16_t>(previous);
-                    suffix[nextFree] = first;
-                    firstByte[nextFree] = firstByte[previous];
-                    length[nextFree] = static_cast<uint16_t>(length[previous] + 1);
-                } else {
-                    // The placeholder after a clear code (the end code's slot).
-                    prefix[nextFree] = -1;
-                    suffix[nextFree] = first;
-                    firstByte[nextFree] = first;
-                    length[nextFree] = 1;
-                }
-                ++nextFree;
-                if (nextFree == limit) {
-                    if (width < 12) {
-                        ++width;
-                        limit = (1u << width) - 1;
-                    } else {
-                        limit = 8191;
-                    }
-                }
-            }
-            previous = static_cast<int32_t>(code);
-        }
-        if (!take(width, &code))
-            break;
-    }
-    return 1;
-}
-
-// ---- sample unpacking -------------------------------------------------------------
-
-int CTiffIo::UnpackSamples(const unsigned char* source, unsigned char* destination)
-{
-    const size_t n = static_cast<size_t>(m_nSamplesPerPixel) * m_nWidth;
-    switch (m_nBitsPerSample) {
+    const size_t n = static_cast<size_t>(count);
+    switch (bitsPerSample) {
     case 4:
         for (size_t i = 0; i < n; ++i)
             destination[i] = (i & 1) ? (source[i / 2] & 0x0F) : (source[i / 2] >> 4);
@@ -508,7 +415,7 @@ int CTiffIo::UnpackSamples(const unsigned char* source, unsigned char* destinati
             destination[i] = (source[i / 8] >> (7 - (i % 8))) & 1;
         break;
     case 16: {
-        const size_t high = m_bIntel ? 1 : 0;
+        const size_t high = bigEndian ? 0 : 1;
         for (size_t i = 0; i < n; ++i)
             destination[i] = source[2 * i + high];
         break;
@@ -516,5 +423,4 @@ int CTiffIo::UnpackSamples(const unsigned char* source, unsigned char* destinati
     default:
         break;
     }
-    return 1;
 }
