@@ -2,6 +2,8 @@
 #include "cvt_test.h"
 #include "TiffDirectory.h"
 
+#include "ByteOrder.h"
+
 #include <string>
 #include <vector>
 
@@ -12,12 +14,6 @@ namespace {
 
 const char kOpenError[] = "\xE6\x89\x93\xE5\xBC\x80\xE6\x96\x87\xE4\xBB\xB6\xE9\x94\x99 - ";  // "打开文件错 - "
 const char kReadError[] = "error";
-
-uint32_t Get32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 
@@ -34,7 +30,7 @@ int ParseTableHeader(CFile& file, TableHeader* header)
     }
     if (got < 8)
         return 0;
-    const uint32_t dir = Get32(buffer + 4);
+    const uint32_t dir = LoadLE32(buffer + 4);
     if (dir > TABLE_HEADER_BYTES)
         return 0;
     // The count and every entry must lie within the bytes actually read; a
@@ -51,15 +47,15 @@ int ParseTableHeader(CFile& file, TableHeader* header)
             const unsigned char* entry = buffer + dir + 2 + 12 * i;
             // The table file is little-endian.
             const TiffEntry e = ParseTiffEntry(entry, true);
-            const uint32_t value = Get32(entry + 8);
+            const uint32_t value = LoadLE32(entry + 8);
             switch (e.tag) {
-            case 256:
+            case TIFF_TAG_IMAGE_WIDTH:
                 header->nWidth = static_cast<uint16_t>(value);
                 break;
-            case 257:
+            case TIFF_TAG_IMAGE_LENGTH:
                 header->nHeight = static_cast<uint16_t>(value);
                 break;
-            case 258: {
+            case TIFF_TAG_BITS_PER_SAMPLE: {
                 // Values in the entry when they fit there; all must be equal.
                 if (e.count == 0 || !ReadTiffValues(file, e, true, e.count, &values))
                     return 0;
@@ -72,25 +68,25 @@ int ParseTableHeader(CFile& file, TableHeader* header)
                     return 0;
                 break;
             }
-            case 259:
+            case TIFF_TAG_COMPRESSION:
                 if ((value & 0xFF) != 1)
                     return 0;
                 break;
-            case 273:
+            case TIFF_TAG_STRIP_OFFSETS:
                 // The first strip's offset, from the entry when it fits there.
                 if (e.count == 0 || !ReadTiffValues(file, e, true, 1, &values))
                     return 0;
                 header->nDataOffset = values[0];
                 break;
-            case 277:
+            case TIFF_TAG_SAMPLES_PER_PIXEL:
                 header->nSamplesPerPixel = static_cast<uint16_t>(value);
                 break;
-            case 282:
-            case 283: {
+            case TIFF_TAG_X_RESOLUTION:
+            case TIFF_TAG_Y_RESOLUTION: {
                 ReadTiffValues(file, e, true, e.count != 0 ? 1 : 0, &values);  // read but not used
                 break;
             }
-            case 284:
+            case TIFF_TAG_PLANAR_CONFIGURATION:
                 header->nPlanarConfig = static_cast<uint16_t>(value & 0xFF);
                 break;
             default:

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "TiffBuilder.h"
 #include "TiffRowSink.h"
+#include "Quorvel.h"
 #include "quorvel.h"
 
 #include <gtest/gtest.h>
@@ -61,21 +62,21 @@ std::vector<uint8_t> GreyFile(bool intel, uint32_t w, uint32_t h, uint32_t rps,
         offsets[i] = b.Blob(strips[i]);
         counts[i] = static_cast<uint32_t>(strips[i].size());
     }
-    b.Long(256, w);
-    b.Long(257, h);
-    b.Short(258, 8);
-    b.Short(259, compression);
-    b.Short(262, 1);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+    b.Short(TIFF_TAG_COMPRESSION, compression);
+    b.Short(TIFF_TAG_PHOTOMETRIC, 1);
     if (strips.size() == 1)
-        b.Long(273, offsets[0]);
+        b.Long(TIFF_TAG_STRIP_OFFSETS, offsets[0]);
     else
-        b.Entry(273, LONG, static_cast<uint32_t>(strips.size()), b.Longs(offsets));
-    b.Short(277, 1);
-    b.Long(278, rps);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, static_cast<uint32_t>(strips.size()), b.Longs(offsets));
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 1);
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, rps);
     if (strips.size() == 1)
-        b.Long(279, counts[0]);
+        b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, counts[0]);
     else
-        b.Entry(279, LONG, static_cast<uint32_t>(strips.size()), b.Longs(counts));
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, static_cast<uint32_t>(strips.size()), b.Longs(counts));
     return b.Build();
 }
 
@@ -85,16 +86,17 @@ TEST(TiffHeader, ByteOrderMarkAndVersion)
 {
     {
         TiffBuilder b(true);
-        b.Long(256, 5);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
         auto bytes = b.Build();
         bytes[2] = 43;
         Loaded f(bytes);
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffSignature);
     }
     {
         TiffBuilder b(false);
-        b.Long(256, 5);
-        b.Short(257, 7);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
+        b.Short(TIFF_TAG_IMAGE_LENGTH, 7);
         auto bytes = b.Build();
         ASSERT_EQ(bytes[2], 0x00);
         ASSERT_EQ(bytes[3], 0x2A);
@@ -110,28 +112,32 @@ TEST(TiffHeader, ByteOrderMarkAndVersion)
         bytes[1] = 'M';
         Loaded f(bytes);
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffSignature);
     }
     // Too short for the header; directory beyond the end; entry cut short.
     Loaded shortFile({'I', 'I', 42, 0, 8});
     EXPECT_EQ(shortFile.Header(), 0);
+    EXPECT_EQ(shortFile.io.m_nRefusal, Refusal::TiffSignature);
     TiffBuilder b(true);
-    b.Long(256, 5);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
     auto bytes = b.Build();
     std::vector<uint8_t> far = bytes;
     far[4] = 0xF0;
     far[7] = 0x7F;
     Loaded beyond(far);
     EXPECT_EQ(beyond.Header(), 0);
+    EXPECT_EQ(beyond.io.m_nRefusal, Refusal::TiffDirectoryCut);
     bytes.resize(bytes.size() - 8);
     Loaded cut(bytes);
     EXPECT_EQ(cut.Header(), 0);
+    EXPECT_EQ(cut.io.m_nRefusal, Refusal::TiffDirectoryCut);
 }
 
 TEST(TiffHeader, DefaultsWhenTagsAreMissing)
 {
     TiffBuilder b(true);
-    b.Long(256, 10);
-    b.Long(257, 20);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 10);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, 20);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nColorMode, 0);
@@ -148,7 +154,7 @@ TEST(TiffHeader, DefaultsWhenTagsAreMissing)
 
     for (uint32_t photometric : {2u, 5u}) {
         TiffBuilder c(false);
-        c.Short(262, photometric);
+        c.Short(TIFF_TAG_PHOTOMETRIC, photometric);
         Loaded g(c.Build());
         ASSERT_EQ(g.Header(), 1);
         EXPECT_EQ(g.io.m_nSamplesPerPixel, photometric == 2 ? 3u : 4u);
@@ -156,9 +162,10 @@ TEST(TiffHeader, DefaultsWhenTagsAreMissing)
     }
     for (uint32_t photometric : {4u, 6u, 8u, 32844u}) {
         TiffBuilder c(true);
-        c.Short(262, photometric);
+        c.Short(TIFF_TAG_PHOTOMETRIC, photometric);
         Loaded g(c.Build());
         EXPECT_EQ(g.Header(), 0) << photometric;
+        EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffPhotometric);
     }
 }
 
@@ -171,8 +178,8 @@ TEST(TiffHeader, BilevelDefaultPaletteAndGreyModes)
     } cases[] = {{0, 1, COLOR_BILEVEL, 255}, {1, 1, COLOR_BILEVEL, 0}, {1, 8, COLOR_GREY, 0}, {0, 4, COLOR_GREY, 0}};
     for (const Case& c : cases) {
         TiffBuilder b(true);
-        b.Short(258, c.bits);
-        b.Short(262, c.photometric);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, c.bits);
+        b.Short(TIFF_TAG_PHOTOMETRIC, c.photometric);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_nColorMode, c.mode);
@@ -202,18 +209,18 @@ TEST(TiffHeader, ResolutionAndUnit)
                  {true, 1, 600, 2, 300.0f}, {false, 0, 7, 0, 72.0f}};
     for (const Case& c : cases) {
         TiffBuilder b(c.value % 2 == 0);
-        b.Rational(282, c.num, c.den);
-        b.Rational(283, c.num, c.den);
+        b.Rational(TIFF_TAG_X_RESOLUTION, c.num, c.den);
+        b.Rational(TIFF_TAG_Y_RESOLUTION, c.num, c.den);
         if (c.unit)
-            b.Short(296, c.value);
+            b.Short(TIFF_TAG_RESOLUTION_UNIT, c.value);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_FLOAT_EQ(f.io.m_fXRes, c.x);
         EXPECT_FLOAT_EQ(f.io.m_fYRes, c.x);
     }
     TiffBuilder b(true);
-    b.Rational(282, 300, 1);
-    b.Short(296, 3);
+    b.Rational(TIFF_TAG_X_RESOLUTION, 300, 1);
+    b.Short(TIFF_TAG_RESOLUTION_UNIT, 3);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_NEAR(f.io.m_fXRes, 761.98499f, 1e-3);
@@ -224,13 +231,14 @@ TEST(TiffHeader, BitsPerSampleForms)
     for (bool intel : {true, false}) {
         {
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 16}));
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 16}));
             Loaded f(b.Build());
             EXPECT_EQ(f.Header(), 0);
+            EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffMixedDepths);
         }
         {
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 8}));
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             EXPECT_EQ(f.io.m_nBitsPerSample, 8);
@@ -239,21 +247,23 @@ TEST(TiffHeader, BitsPerSampleForms)
             // Two values fit in the value field and are read from it in the
             // file's byte order, under the same rule as any other count.
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 2, intel ? (4u | (4u << 16)) : ((4u << 16) | 4u));
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 2, intel ? (4u | (4u << 16)) : ((4u << 16) | 4u));
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             EXPECT_EQ(f.io.m_nBitsPerSample, 4);
             TiffBuilder c(intel);
-            c.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            c.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
             Loaded g(c.Build());
             EXPECT_EQ(g.Header(), 0);
+            EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffMixedDepths);
         }
         {
             // Values out of the file are refused.
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, 0x7FFFFFF0);
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, 0x7FFFFFF0);
             Loaded f(b.Build());
             EXPECT_EQ(f.Header(), 0);
+            EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
         }
     }
 }
@@ -262,11 +272,11 @@ TEST(TiffHeader, ColourMapScalingAndSize)
 {
     for (bool intel : {true, false}) {
         TiffBuilder b(intel);
-        b.Short(262, 3);
-        b.Short(258, 8);
+        b.Short(TIFF_TAG_PHOTOMETRIC, 3);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
         // Two 16-bit entries and one entry of 8-bit values in 16-bit fields.
         const uint32_t map = b.Shorts({0xFFFF, 0x8000, 0x0000, 0x1234, 0x00FF, 0x0010, 0x0000, 0xFFFF, 0x0080});
-        b.Entry(320, SHORT, 9, map);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 9, map);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nPaletteSize, 3u);
@@ -292,8 +302,8 @@ TEST(TiffHeader, ColourMapScalingAndSize)
         for (uint32_t c = 0; c < 3; ++c)
             for (uint32_t i = 0; i < 300; ++i)
                 map.push_back(((i + c * 7) % 256) << 8);
-        b.Short(262, 3);
-        b.Entry(320, SHORT, 900, b.Shorts(map));
+        b.Short(TIFF_TAG_PHOTOMETRIC, 3);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 900, b.Shorts(map));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nPaletteSize, 256u);
@@ -304,15 +314,16 @@ TEST(TiffHeader, ColourMapScalingAndSize)
     {
         // A map that the file does not hold is refused.
         TiffBuilder b(true);
-        b.Entry(320, SHORT, 768, 100);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 768, 100);
         Loaded f(b.Build());
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
     }
     {
         // A colour map takes precedence over the bilevel default palette.
         TiffBuilder b(true);
-        b.Short(262, 0);
-        b.Entry(320, SHORT, 6, b.Shorts({0x1000, 0x2000, 0x3000, 0x4000, 0x5000, 0x6000}));
+        b.Short(TIFF_TAG_PHOTOMETRIC, 0);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 6, b.Shorts({0x1000, 0x2000, 0x3000, 0x4000, 0x5000, 0x6000}));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_nColorMode, COLOR_BILEVEL);
@@ -326,7 +337,7 @@ TEST(TiffHeader, StripTables)
     {
         // Big-endian single SHORT StripOffsets and a SHORT table of counts.
         TiffBuilder b(false);
-        b.Short(273, 0x1234);
+        b.Short(TIFF_TAG_STRIP_OFFSETS, 0x1234);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nStrips, 1u);
@@ -338,10 +349,10 @@ TEST(TiffHeader, StripTables)
         TiffBuilder b(intel);
         const uint32_t counts = b.Longs({10, 20, 30});
         const uint32_t offsets = b.Shorts({100, 200, 300});
-        b.Entry(279, LONG, 3, counts);
-        b.Entry(273, SHORT, 3, offsets);
-        b.Short(338, 2);
-        b.Long(34377, 12345);
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 3, counts);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, SHORT, 3, offsets);
+        b.Short(TIFF_TAG_EXTRA_SAMPLES, 2);
+        b.Long(TIFF_TAG_PHOTOSHOP, 12345);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nStrips, 3u);
@@ -352,15 +363,16 @@ TEST(TiffHeader, StripTables)
     {
         // A table that the file does not hold is refused.
         TiffBuilder b(true);
-        b.Entry(273, LONG, 1000, 8);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 1000, 8);
         Loaded f(b.Build());
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
     }
     {
         // A counts table shorter than the strips: the rest are empty.
         TiffBuilder b(true);
-        b.Entry(273, LONG, 3, b.Longs({8, 9, 10}));
-        b.Entry(279, LONG, 2, b.Longs({1, 1}));
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 3, b.Longs({8, 9, 10}));
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 2, b.Longs({1, 1}));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_pStripByteCounts[1], 1u);
@@ -388,20 +400,20 @@ TEST(TiffHeader, StripTablesInTheEntryAndAtAnOffset)
                 offsets.push_back(b.Blob(std::vector<uint8_t>(first, first + rps * w)));
                 counts.push_back(rps * w);
             }
-            b.Long(256, w);
-            b.Long(257, h);
-            b.Short(258, 8);
-            b.Short(262, 1);
-            b.Long(278, rps);
+            b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+            b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+            b.Long(TIFF_TAG_ROWS_PER_STRIP, rps);
             if (layout == TwoShortsInEntry) {
-                b.ShortsInEntry(273, offsets);
-                b.ShortsInEntry(279, counts);
+                b.ShortsInEntry(TIFF_TAG_STRIP_OFFSETS, offsets);
+                b.ShortsInEntry(TIFF_TAG_STRIP_BYTE_COUNTS, counts);
             } else if (layout == OneLong) {
-                b.Long(273, offsets[0]);
-                b.Long(279, counts[0]);
+                b.Long(TIFF_TAG_STRIP_OFFSETS, offsets[0]);
+                b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, counts[0]);
             } else {
-                b.Entry(273, SHORT, 4, b.Shorts(offsets));
-                b.Entry(279, SHORT, 4, b.Shorts(counts));
+                b.Entry(TIFF_TAG_STRIP_OFFSETS, SHORT, 4, b.Shorts(offsets));
+                b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, SHORT, 4, b.Shorts(counts));
             }
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1) << intel << " " << layout;
@@ -426,11 +438,11 @@ TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
     // A second directory, which would set the width to 99, follows the first
     // and is named by its next-directory offset.
     TiffBuilder b(true);
-    b.Long(256, 5);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
     std::vector<uint8_t> bytes = b.Build(0);
     const uint32_t second = static_cast<uint32_t>(bytes.size());
     TiffBuilder other(true);
-    other.Long(256, 99);
+    other.Long(TIFF_TAG_IMAGE_WIDTH, 99);
     const std::vector<uint8_t> tail = other.Build();
     bytes.insert(bytes.end(), tail.begin() + 8, tail.end());
     const size_t next = second - 4;
@@ -514,6 +526,7 @@ TEST(TiffPreview, LzwStripsWithoutAWantedRowAreNotDecoded)
     g.io.m_nPlaneKind[0] = 1;
     g.io.m_pPlane[0] = plane.data();
     EXPECT_EQ(g.io.ReadFullImage(), 0);
+    EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffLzwNoClearCode);
 }
 
 TEST(TiffPreview, StripsOutOfOrderAreReadThroughTheirOffsets)
@@ -558,32 +571,34 @@ TEST(TiffPreview, RefusedLayoutsStillReportTheirSize)
 {
     struct Case {
         uint32_t bits, compression, planar, samples, photometric;
+        Refusal why;
     } cases[] = {
-        {16, 1, 2, 3, 2},  // planar 16-bit
-        {8, 5, 2, 3, 2},   // planar LZW
-        {8, 7, 1, 3, 2},   // JPEG
-        {1, 3, 1, 1, 0},   // CCITT Group 3
-        {8, 2, 1, 1, 1},   // CCITT with 8-bit samples
-        {8, 1, 1, 1, 2},   // RGB with one sample per pixel
-        {2, 1, 1, 1, 1},   // 2-bit grey
+        {16, 1, 2, 3, 2, Refusal::TiffSeparatePlanes},     // planar 16-bit
+        {8, 5, 2, 3, 2, Refusal::TiffSeparatePlanes},      // planar LZW
+        {8, 7, 1, 3, 2, Refusal::UnsupportedCompression},  // JPEG
+        {1, 3, 1, 1, 0, Refusal::UnsupportedCompression},  // CCITT Group 3
+        {8, 2, 1, 1, 1, Refusal::TiffCcittDepth},          // CCITT with 8-bit samples
+        {8, 1, 1, 1, 2, Refusal::TiffTooFewSamples},       // RGB with one sample per pixel
+        {2, 1, 1, 1, 1, Refusal::UnsupportedDepth},        // 2-bit grey
     };
     for (const Case& c : cases) {
         TiffBuilder b(true);
         const uint32_t data = b.Blob(std::vector<uint8_t>(600, 0x11));
-        b.Long(256, 10);
-        b.Long(257, 10);
-        b.Short(258, c.bits);
-        b.Short(259, c.compression);
-        b.Short(262, c.photometric);
-        b.Long(273, data);
-        b.Short(277, c.samples);
-        b.Long(279, 600);
-        b.Short(284, c.planar);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 10);
+        b.Long(TIFF_TAG_IMAGE_LENGTH, 10);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, c.bits);
+        b.Short(TIFF_TAG_COMPRESSION, c.compression);
+        b.Short(TIFF_TAG_PHOTOMETRIC, c.photometric);
+        b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+        b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, c.samples);
+        b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, 600);
+        b.Short(TIFF_TAG_PLANAR_CONFIGURATION, c.planar);
         const std::vector<uint8_t> bytes = b.Build();
         Loaded f(bytes);
         ASSERT_EQ(f.Header(), 1);
         Preview p = MakePreview(f.io);
         EXPECT_EQ(p.result, 0) << c.bits << "/" << c.compression;
+        EXPECT_EQ(f.io.m_nRefusal, c.why) << c.bits << "/" << c.compression;
         f.io.m_nRowBytes = 16;
         std::vector<uint8_t> planes(16 * 10 * 3);
         for (int k = 0; k < 3; ++k) {
@@ -598,7 +613,9 @@ TEST(TiffPreview, RefusedLayoutsStillReportTheirSize)
         ImageSummary s;
         EXPECT_EQ(GetQuorvel(path.c_str(), &s, 0, nullptr), 1);
         EXPECT_FLOAT_EQ(s.fWidthInches, 10.0f / 72.0f);
-        EXPECT_EQ(GetQuorvel(path.c_str(), &s, 1, nullptr), 0);
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &s, 1, nullptr, &why), 0);
+        EXPECT_EQ(why, c.why);
     }
 }
 
@@ -614,15 +631,15 @@ TEST(TiffPreview, PlanarFilesWithOneRowPerStripUseEveryOffset)
             row.push_back(static_cast<uint8_t>(s * 10 + x));
         offsets[s] = b.Blob(row);
     }
-    b.Long(256, w);
-    b.Long(257, h);
-    b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
-    b.Short(262, 2);
-    b.Entry(273, LONG, 6, b.Longs(offsets));
-    b.Short(277, 3);
-    b.Long(278, 1);
-    b.Entry(279, LONG, 6, b.Longs({3, 3, 3, 3, 3, 3}));
-    b.Short(284, 2);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 8}));
+    b.Short(TIFF_TAG_PHOTOMETRIC, 2);
+    b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 6, b.Longs(offsets));
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 3);
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, 1);
+    b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 6, b.Longs({3, 3, 3, 3, 3, 3}));
+    b.Short(TIFF_TAG_PLANAR_CONFIGURATION, 2);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     Preview p = MakePreview(f.io);
@@ -647,13 +664,13 @@ TEST(TiffPreview, TallImagesKeepEveryStrip)
     std::vector<uint32_t> offsets(h), counts(h, 1);
     for (uint32_t y = 0; y < h; ++y)
         offsets[y] = base + y;
-    b.Long(256, 1);
-    b.Long(257, h);
-    b.Short(258, 8);
-    b.Short(262, 1);
-    b.Entry(273, LONG, h, b.Longs(offsets));
-    b.Long(278, 1);
-    b.Entry(279, LONG, h, b.Longs(counts));
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 1);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+    b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+    b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, h, b.Longs(offsets));
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, 1);
+    b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, h, b.Longs(counts));
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nStrips, h);
@@ -673,12 +690,12 @@ TEST(TiffPreview, GreyPreviewsShowGreyLevels)
         for (uint32_t bits : {4u, 8u}) {
             TiffBuilder b(true);
             const uint32_t data = b.Blob(bits == 4 ? std::vector<uint8_t>{0x0F, 0x50} : std::vector<uint8_t>{0, 255, 80});
-            b.Long(256, 3);
-            b.Long(257, 1);
-            b.Short(258, bits);
-            b.Short(262, photometric);
-            b.Long(273, data);
-            b.Long(279, bits == 4 ? 2 : 3);
+            b.Long(TIFF_TAG_IMAGE_WIDTH, 3);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, 1);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, bits);
+            b.Short(TIFF_TAG_PHOTOMETRIC, photometric);
+            b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+            b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, bits == 4 ? 2 : 3);
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             Preview p = MakePreview(f.io);
@@ -698,13 +715,13 @@ TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
     // are refused.
     TiffBuilder b(false);
     const uint32_t data = b.Blob({1, 2, 3, 4, 5, 6, 7, 8});
-    b.Long(256, 2);
-    b.Long(257, 1);
-    b.Entry(258, SHORT, 4, b.Shorts({8, 8, 8, 8}));
-    b.Short(262, 2);
-    b.Long(273, data);
-    b.Short(277, 4);
-    b.Long(279, 8);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 2);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, 1);
+    b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 4, b.Shorts({8, 8, 8, 8}));
+    b.Short(TIFF_TAG_PHOTOMETRIC, 2);
+    b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 4);
+    b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, 8);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     std::vector<uint8_t> planes(3 * 4, 0xEE);
@@ -715,6 +732,7 @@ TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
     }
     f.io.m_nPlaneKind[2] = 2;
     EXPECT_EQ(f.io.ReadFullImage(), 0);
+    EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffPlaneTable);
     f.io.m_nPlaneKind[2] = 1;
     f.io.m_nRowBytes = 1;
     EXPECT_EQ(f.io.ReadFullImage(), 0);
@@ -767,7 +785,10 @@ TEST(TiffMemory, SmallGrantsGroupStripsAndNoGrantFails)
             // No grant at all: both reads fail.
             FakeMemory memory(64 * MiB, 64 * MiB);
             memory.FailAll(true);
-            EXPECT_EQ(preview().result, 0) << name;
+            CTiffIo io(path.c_str());
+            open(io);
+            EXPECT_EQ(MakePreview(io).result, 0) << name;
+            EXPECT_EQ(io.m_nRefusal, Refusal::OutOfMemory) << name;
             std::vector<uint8_t> planes;
             EXPECT_EQ(full(&planes), 0) << name;
         }
@@ -831,8 +852,11 @@ TEST(TiffRobustness, RowsLargerThanTheFileCouldHoldAreRefused)
     FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
     const std::string path = TestData("tiff_damaged_huge_row.tif");
     ImageSummary summary;
-    for (int mode : {1, 2})
-        EXPECT_EQ(GetQuorvel(path.c_str(), &summary, mode, nullptr), 0);
+    for (int mode : {1, 2}) {
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, mode, nullptr, &why), 0);
+        EXPECT_EQ(why, Refusal::LargerThanFile) << mode;
+    }
     size_t largest = 0;
     for (size_t bytes : FakeMemory::requests)
         largest = bytes > largest ? bytes : largest;
@@ -856,7 +880,9 @@ TEST(TiffRobustness, FullSizePreviewOfAPictureTheStripsCannotHoldFailsFastAndSma
     FakeMemory::requests.clear();
     ImageSummary summary;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 2, nullptr), 0);
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::LargerThanFile);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     size_t largest = 0;
     for (size_t bytes : FakeMemory::requests)
@@ -898,13 +924,14 @@ TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
         std::vector<std::vector<uint8_t>> strips;
         uint32_t compression;
         bool beforeAllocation;  // refused before the block is asked for
+        Refusal why;
         std::vector<uint32_t> lost;  // rows the fitted preview shows black
     };
     std::vector<Case> cases;
     // Uncompressed: the last strip lies past the end of the file.
-    cases.push_back({"none, strip past the end of the file", {}, 1, true, {4, 5}});
+    cases.push_back({"none, strip past the end of the file", {}, 1, true, Refusal::LargerThanFile, {4, 5}});
     // PackBits: a strip whose data holds one of its two rows.
-    cases.push_back({"packbits, strip cut short", {packBits(0, 2), packBits(2, 1), packBits(4, 2)}, 32773, false, {3}});
+    cases.push_back({"packbits, strip cut short", {packBits(0, 2), packBits(2, 1), packBits(4, 2)}, 32773, false, Refusal::TiffStripCutShort, {3}});
     // LZW: a strip that ends after its first row.
     std::vector<uint32_t> codes = {256};
     const std::vector<uint8_t> lzwRow = rows(2, 1);
@@ -917,7 +944,12 @@ TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
         whole2.push_back(v);
     whole0.push_back(257);
     whole2.push_back(257);
-    cases.push_back({"lzw, strip cut short", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false, {3}});
+    cases.push_back({"lzw, strip cut short", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false,
+                     Refusal::TiffStripCutShort, {3}});
+    // LZW: a strip whose second row meets a code past the table.
+    codes.back() = 400;
+    cases.push_back({"lzw, code past the table", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false,
+                     Refusal::TiffLzwCodePastTable, {3}});
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes;
         if (c.compression != 1) {
@@ -926,13 +958,13 @@ TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
             // The last strip lies past the end of the file.
             TiffBuilder b(true);
             const uint32_t s0 = b.Blob(rows(0, 2)), s1 = b.Blob(rows(2, 2));
-            b.Long(256, w);
-            b.Long(257, h);
-            b.Short(258, 8);
-            b.Short(262, 1);
-            b.Long(278, 2);
-            b.Entry(273, LONG, 3, b.Longs({s0, s1, 100000}));
-            b.Entry(279, LONG, 3, b.Longs({8, 8, 8}));
+            b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+            b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+            b.Long(TIFF_TAG_ROWS_PER_STRIP, 2);
+            b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 3, b.Longs({s0, s1, 100000}));
+            b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 3, b.Longs({8, 8, 8}));
             bytes = b.Build();
         }
         TempDir dir;
@@ -942,7 +974,9 @@ TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
         {
             FakeMemory memory(64 * MiB, 64 * MiB);
             FakeMemory::requests.clear();
-            EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 2, nullptr), 0) << c.what;
+            Refusal why = Refusal::None;
+            EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, nullptr, &why), 0) << c.what;
+            EXPECT_EQ(why, c.why) << c.what;
             EXPECT_EQ(summary.pPreviewBits, nullptr);
             size_t blocks = 0;
             for (size_t n : FakeMemory::requests)

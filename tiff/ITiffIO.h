@@ -1,6 +1,8 @@
-// CTiffIo: the TIFF reader (header and first directory, strip decoders,
-// previews and full-resolution reads into planes) and, in its own files, the
-// TIFF writer and its encoders.
+// CTiffIo: the TIFF reader (header and first directory, previews and
+// full-resolution reads into planes) and, in its own files, the TIFF writer.
+// The strip decoders and encoders are free of the class (TiffDecoders.h,
+// TiffEncoders.h); tags and field types are named in TiffTags.h, directory
+// values read through TiffDirectory.h.
 #pragma once
 
 #include "ImageIo.h"
@@ -72,8 +74,6 @@ public:
 private:
     // Writer helpers.
     int CanWrite() const;
-    void Store16(unsigned char* p, uint32_t v) const;
-    void Store32(unsigned char* p, uint32_t v) const;
     bool WritePosition(uint32_t* pos) const;
     bool NewStripTables(uint32_t strips);
     void InterleaveRows(unsigned char* band, uint32_t firstRow, uint32_t rows) const;

@@ -299,8 +299,9 @@ void TiffLzwDecoder::Reset()
     m_limit = 511;
 }
 
-bool TiffLzwDecoder::NextString()
+bool TiffLzwDecoder::NextString(unsigned char* out, uint32_t room, uint32_t* written)
 {
+    *written = 0;
     uint32_t code = 0;
     for (;;) {
         if (m_status != Status::Going)
@@ -327,17 +328,32 @@ bool TiffLzwDecoder::NextString()
         extra = 1;
     }
     const unsigned char first = m_first[cur];
-    // The bytes go to m_pending last byte first.
-    uint32_t n = 0;
-    if (extra)
-        m_pending[n++] = first;
-    uint32_t c = cur;
-    while (c > 255) {
-        m_pending[n++] = m_suffix[c];
-        c = static_cast<uint32_t>(m_prefix[c]);
+    const uint32_t total = m_length[cur] + extra;
+    if (total <= room) {
+        // The whole string fits: written backwards in place.
+        unsigned char* p = out + total;
+        if (extra)
+            *--p = first;
+        uint32_t c = cur;
+        while (c > 255) {
+            *--p = m_suffix[c];
+            c = static_cast<uint32_t>(m_prefix[c]);
+        }
+        *--p = static_cast<unsigned char>(c);
+        *written = total;
+    } else {
+        // Kept in m_pending, last byte first, for the reads that follow.
+        uint32_t n = 0;
+        if (extra)
+            m_pending[n++] = first;
+        uint32_t c = cur;
+        while (c > 255) {
+            m_pending[n++] = m_suffix[c];
+            c = static_cast<uint32_t>(m_prefix[c]);
+        }
+        m_pending[n++] = static_cast<unsigned char>(c);
+        m_pendingCount = n;
     }
-    m_pending[n++] = static_cast<unsigned char>(c);
-    m_pendingCount = n;
 
     if (m_nextFree < kTableSize) {
         if (m_previous >= 0) {
@@ -370,8 +386,13 @@ uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
 {
     uint32_t n = 0;
     while (n < length) {
-        if (m_pendingCount == 0 && !NextString())
-            break;
+        if (m_pendingCount == 0) {
+            uint32_t written = 0;
+            if (!NextString(out + n, length - n, &written))
+                break;
+            n += written;
+            continue;
+        }
         uint32_t k = length - n < m_pendingCount ? length - n : m_pendingCount;
         while (k-- > 0)
             out[n++] = m_pending[--m_pendingCount];

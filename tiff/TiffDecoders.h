@@ -95,9 +95,10 @@ public:
     static constexpr uint32_t kTableSize = 4096;
 
 private:
-    // Takes the next code and turns it into a string in m_pending; false
+    // Takes the next code and writes its string to `out` when it fits in
+    // `room` bytes (setting `written`), else keeps it in m_pending; false
     // when the stream stopped.
-    bool NextString();
+    bool NextString(unsigned char* out, uint32_t room, uint32_t* written);
     void Reset();
 
     LzwMsbCodeReader m_codes;

@@ -626,7 +626,13 @@ int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
         *bits = nullptr;
         return 0;
     }
-    return MakePlanesPreview(width, height, bits);
+    if (MakePlanesPreview(width, height, bits))
+        return 1;
+    // Without a reason of its own the preview failed in the shared steps:
+    // the preview block or the planes could not be had.
+    uint32_t blockBytes = 0;
+    return Refuse(PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes) ? Refusal::OutOfMemory
+                                                                           : Refusal::PictureTooLarge);
 }
 
 int CTiffIo::ReadFullImage()
