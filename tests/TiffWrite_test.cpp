@@ -1,4 +1,5 @@
 #include "ITiffIO.h"
+#include "ByteOrder.h"
 #include "TestSupport.h"
 #include "TiffTestTools.h"
 
@@ -23,14 +24,8 @@ struct ParsedTiff {
     std::vector<Entry> entries;
     std::vector<uint8_t> bytes;
 
-    uint32_t U16(size_t at) const
-    {
-        return intel ? bytes[at] | bytes[at + 1] << 8 : bytes[at] << 8 | bytes[at + 1];
-    }
-    uint32_t U32(size_t at) const
-    {
-        return intel ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
-    }
+    uint32_t U16(size_t at) const { return Load16(bytes.data() + at, !intel); }
+    uint32_t U32(size_t at) const { return Load32(bytes.data() + at, !intel); }
     const Entry* Find(uint16_t tag) const
     {
         for (auto& e : entries)
@@ -412,6 +407,32 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             ExpectRgbPixels(path, s);
             ExpectOwnReaderPixels(path, s);
         }
+    }
+}
+
+// Two samples a pixel (grey and an extra sample): both depths lie in the
+// BitsPerSample entry, each in the file's byte order.
+TEST(TiffWriter, TwoSamplesPerPixelKeepBothDepthsInTheEntry)
+{
+    QUORVEL_REQUIRE_TOOL("tiffinfo");
+    TempDir dir;
+    for (int intel : {1, 0}) {
+        WriterSetup s(9, 4, 2, COLOR_GREY, TIFF_COMPRESSION_NONE, intel);
+        s.io.m_nChannels = 1;
+        const std::string path = dir.File(intel ? "ga-ii.tif" : "ga-mm.tif");
+        ASSERT_EQ(s.Write(path), 1);
+        const ParsedTiff t = Parse(path);
+        const Entry* bits = t.Find(TIFF_TAG_BITS_PER_SAMPLE);
+        ASSERT_NE(bits, nullptr);
+        EXPECT_EQ(bits->count, 2u);
+        EXPECT_EQ(Load16(bits->raw, !intel), 8u);
+        EXPECT_EQ(Load16(bits->raw + 2, !intel), 8u);
+        ExpectLibtiffClean(path);
+        CTiffIo io(path.c_str());
+        ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        ASSERT_EQ(io.ReadHeader(), 1);
+        EXPECT_EQ(io.m_nBitsPerSample, 8);
+        EXPECT_EQ(io.m_nSamplesPerPixel, 2u);
     }
 }
 
