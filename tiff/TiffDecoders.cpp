@@ -259,20 +259,6 @@ RowEnd DecodeCcittRow(ByteCursor& in, uint32_t width, unsigned char* row, uint32
 
 // ---- LZW ------------------------------------------------------------------------
 
-bool LzwMsbCodeReader::Read(int width, uint32_t* code)
-{
-    while (m_bits <= 56 && m_next != m_end) {
-        m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
-        m_bits += 8;
-    }
-    if (m_bits < width)
-        return false;
-    *code = static_cast<uint32_t>(m_window >> (64 - width));
-    m_window <<= width;
-    m_bits -= width;
-    return true;
-}
-
 TiffLzwDecoder::TiffLzwDecoder(const unsigned char* data, uint32_t size) : m_codes(data, size)
 {
     for (uint32_t i = 0; i < 256; ++i) {
@@ -291,112 +277,101 @@ TiffLzwDecoder::TiffLzwDecoder(const unsigned char* data, uint32_t size) : m_cod
     }
 }
 
-void TiffLzwDecoder::Reset()
-{
-    m_previous = -1;
-    m_nextFree = 257;
-    m_width = 9;
-    m_limit = 511;
-}
-
-bool TiffLzwDecoder::NextString(unsigned char* out, uint32_t room, uint32_t* written)
-{
-    *written = 0;
-    uint32_t code = 0;
-    for (;;) {
-        if (m_status != Status::Going)
-            return false;
-        if (!m_codes.Read(m_width, &code) || code == kEnd) {
-            m_status = Status::Ended;
-            return false;
-        }
-        if (code != kClear)
-            break;
-        Reset();
-    }
-    // The string of `code`, or for a code not yet in the table the previous
-    // string followed by its own first byte.  Only the next free code itself
-    // can be decoded that way, and only with a previous string.
-    uint32_t cur = code;
-    uint32_t extra = 0;
-    if (code >= m_nextFree) {
-        if (code > m_nextFree || m_previous < 0) {
-            m_status = Status::CodePastTable;
-            return false;
-        }
-        cur = static_cast<uint32_t>(m_previous);
-        extra = 1;
-    }
-    const unsigned char first = m_first[cur];
-    const uint32_t total = m_length[cur] + extra;
-    if (total <= room) {
-        // The whole string fits: written backwards in place.
-        unsigned char* p = out + total;
-        if (extra)
-            *--p = first;
-        uint32_t c = cur;
-        while (c > 255) {
-            *--p = m_suffix[c];
-            c = static_cast<uint32_t>(m_prefix[c]);
-        }
-        *--p = static_cast<unsigned char>(c);
-        *written = total;
-    } else {
-        // Kept in m_pending, last byte first, for the reads that follow.
-        uint32_t n = 0;
-        if (extra)
-            m_pending[n++] = first;
-        uint32_t c = cur;
-        while (c > 255) {
-            m_pending[n++] = m_suffix[c];
-            c = static_cast<uint32_t>(m_prefix[c]);
-        }
-        m_pending[n++] = static_cast<unsigned char>(c);
-        m_pendingCount = n;
-    }
-
-    if (m_nextFree < kTableSize) {
-        if (m_previous >= 0) {
-            m_prefix[m_nextFree] = static_cast<int16_t>(m_previous);
-            m_suffix[m_nextFree] = first;
-            m_first[m_nextFree] = m_first[m_previous];
-            m_length[m_nextFree] = static_cast<uint16_t>(m_length[m_previous] + 1);
-        } else {
-            // The placeholder after a clear code (the end code's slot).
-            m_prefix[m_nextFree] = -1;
-            m_suffix[m_nextFree] = first;
-            m_first[m_nextFree] = first;
-            m_length[m_nextFree] = 1;
-        }
-        ++m_nextFree;
-        if (m_nextFree == m_limit) {
-            if (m_width < 12) {
-                ++m_width;
-                m_limit = (1u << m_width) - 1;
-            } else {
-                m_limit = 8191;  // never reached: the width stays at 12
-            }
-        }
-    }
-    m_previous = static_cast<int32_t>(code);
-    return true;
-}
-
 uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
 {
     uint32_t n = 0;
+    // First what is left of a string that crossed the previous call's end.
+    while (m_pendingCount > 0 && n < length)
+        out[n++] = m_pending[--m_pendingCount];
+    if (n == length || m_status != Status::Going)
+        return n;
+
+    // The decoding state in locals while bytes are written: writes through
+    // `out` could otherwise alias the members and force their reloads.
+    LzwMsbCodeReader codes = m_codes;
+    int width = m_width;
+    uint32_t nextFree = m_nextFree;
+    int32_t previous = m_previous;
     while (n < length) {
-        if (m_pendingCount == 0) {
-            uint32_t written = 0;
-            if (!NextString(out + n, length - n, &written))
-                break;
-            n += written;
+        uint32_t code = 0;
+        if (!codes.Read(width, &code) || code == kEnd) {
+            m_status = Status::Ended;
+            break;
+        }
+        if (code == kClear) {
+            previous = -1;
+            nextFree = 257;
+            width = 9;
             continue;
         }
-        uint32_t k = length - n < m_pendingCount ? length - n : m_pendingCount;
-        while (k-- > 0)
-            out[n++] = m_pending[--m_pendingCount];
+        // The string of `code`, or for a code not yet in the table the
+        // previous string followed by its own first byte.  Only the next
+        // free code itself can be decoded that way, and only with a
+        // previous string.
+        uint32_t cur = code;
+        uint32_t extra = 0;
+        if (code >= nextFree) {
+            if (code > nextFree || previous < 0) {
+                m_status = Status::CodePastTable;
+                break;
+            }
+            cur = static_cast<uint32_t>(previous);
+            extra = 1;
+        }
+        const unsigned char first = m_first[cur];
+        const uint32_t total = m_length[cur] + extra;
+        if (total <= length - n) {
+            // The whole string fits: written backwards in place.
+            unsigned char* p = out + n + total;
+            if (extra)
+                *--p = first;
+            uint32_t c = cur;
+            while (c > 255) {
+                *--p = m_suffix[c];
+                c = static_cast<uint32_t>(m_prefix[c]);
+            }
+            *--p = static_cast<unsigned char>(c);
+            n += total;
+        } else {
+            // Kept in m_pending, last byte first, and handed out from there.
+            uint32_t k = 0;
+            if (extra)
+                m_pending[k++] = first;
+            uint32_t c = cur;
+            while (c > 255) {
+                m_pending[k++] = m_suffix[c];
+                c = static_cast<uint32_t>(m_prefix[c]);
+            }
+            m_pending[k++] = static_cast<unsigned char>(c);
+            m_pendingCount = k;
+            while (m_pendingCount > 0 && n < length)
+                out[n++] = m_pending[--m_pendingCount];
+        }
+        if (nextFree < kTableSize) {
+            if (previous >= 0) {
+                m_prefix[nextFree] = static_cast<int16_t>(previous);
+                m_suffix[nextFree] = first;
+                m_first[nextFree] = m_first[previous];
+                m_length[nextFree] = static_cast<uint16_t>(m_length[previous] + 1);
+            } else {
+                // The placeholder after a clear code (the end code's slot).
+                m_prefix[nextFree] = -1;
+                m_suffix[nextFree] = first;
+                m_first[nextFree] = first;
+                m_length[nextFree] = 1;
+            }
+            ++nextFree;
+            // The width grows one code early (when the next free entry
+            // reaches 511, 1023 or 2047) and stays at 12 bits.
+            if (width < 12 && nextFree == (1u << width) - 1)
+                ++width;
+        }
+        previous = static_cast<int32_t>(code);
     }
+    m_codes = codes;
+    m_width = width;
+    m_nextFree = nextFree;
+    m_previous = previous;
     return n;
 }
 

@@ -54,7 +54,21 @@ class LzwMsbCodeReader {
 public:
     LzwMsbCodeReader(const unsigned char* data, uint32_t size) : m_next(data), m_end(data + size) {}
     // The next code of `width` bits; false when the bytes end first.
-    bool Read(int width, uint32_t* code);
+    bool Read(int width, uint32_t* code)
+    {
+        if (m_bits < width) {
+            while (m_bits <= 56 && m_next != m_end) {
+                m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
+                m_bits += 8;
+            }
+            if (m_bits < width)
+                return false;
+        }
+        *code = static_cast<uint32_t>(m_window >> (64 - width));
+        m_window <<= width;
+        m_bits -= width;
+        return true;
+    }
 
 private:
     const unsigned char* m_next;
@@ -95,17 +109,10 @@ public:
     static constexpr uint32_t kTableSize = 4096;
 
 private:
-    // Takes the next code and writes its string to `out` when it fits in
-    // `room` bytes (setting `written`), else keeps it in m_pending; false
-    // when the stream stopped.
-    bool NextString(unsigned char* out, uint32_t room, uint32_t* written);
-    void Reset();
-
     LzwMsbCodeReader m_codes;
     Status m_status = Status::Going;
     bool m_empty = false;
     int m_width = 9;
-    uint32_t m_limit = 511;  // the width grows when the next free entry reaches it
     uint32_t m_nextFree = 257;
     int32_t m_previous = -1;
     // Table entries: prefix code, last byte, first byte, length of the string.
