@@ -39,10 +39,9 @@ struct ParsedTiff {
         const Entry* e = Find(tag);
         if (e == nullptr)
             return UINT32_MAX;
-        const uint32_t b0 = e->raw[0], b1 = e->raw[1], b2 = e->raw[2], b3 = e->raw[3];
-        if (e->type == 3 && e->count == 1)
-            return intel ? b0 | b1 << 8 : b0 << 8 | b1;
-        return intel ? b0 | b1 << 8 | b2 << 16 | b3 << 24 : b0 << 24 | b1 << 16 | b2 << 8 | b3;
+        if (e->type == TIFF_TYPE_SHORT && e->count == 1)
+            return Load16(e->raw, !intel);
+        return Load32(e->raw, !intel);
     }
     std::vector<uint16_t> Tags() const
     {

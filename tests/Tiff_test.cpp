@@ -247,12 +247,12 @@ TEST(TiffHeader, BitsPerSampleForms)
             // Two values fit in the value field and are read from it in the
             // file's byte order, under the same rule as any other count.
             TiffBuilder b(intel);
-            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 2, intel ? (4u | (4u << 16)) : ((4u << 16) | 4u));
+            b.ShortsInEntry(TIFF_TAG_BITS_PER_SAMPLE, {4, 4});
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             EXPECT_EQ(f.io.m_nBitsPerSample, 4);
             TiffBuilder c(intel);
-            c.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            c.ShortsInEntry(TIFF_TAG_BITS_PER_SAMPLE, {4, 16});
             Loaded g(c.Build());
             EXPECT_EQ(g.Header(), 0);
             EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffMixedDepths);
