@@ -1,10 +1,11 @@
 #!/bin/sh
-# Fitted previews of large PCX (8-bit palette, 24-bit) and TGA (24-bit)
-# files, default 8000 x 6000: quorvel (its command-line host),
-# vipsthumbnail -s 200 (when it reads the format) and ImageMagick's
-# convert -sample 200x200, with wall time and peak memory from
-# /usr/bin/time -v.  The pictures are made here, not committed.
+# Fitted previews of large PCX (8-bit palette, 24-bit) and TGA (24-bit,
+# uncompressed and run-length) files, default 8000 x 6000: quorvel (its
+# command-line host), vipsthumbnail -s 200 (when it reads the format) and
+# ImageMagick's convert -sample 200x200, with wall time and peak memory
+# from /usr/bin/time -v.  The pictures are made here, not committed.
 # usage: bench/pcx_tga_preview_bench.sh [build dir] [width] [height] [work dir]
+# (FILES="rle24.tga ..." in the environment measures only those files)
 set -eu
 BUILD=${1:-build}
 W=${2:-8000}
@@ -12,7 +13,7 @@ H=${3:-6000}
 DIR=${4:-/tmp/quorvel-bench-pcx}
 QUORVEL="$BUILD/quorvel"
 mkdir -p "$DIR"
-if [ ! -f "$DIR/rgb24.tga" ]; then
+if [ ! -f "$DIR/rgb24.tga" ] || [ ! -f "$DIR/pairs24.tga" ]; then
   # Ramps with some noise, so that the run-length files are not trivially small.
   vips xyz "$DIR/xyz.v" "$W" "$H"
   vips extract_band "$DIR/xyz.v" "$DIR/x.v" 0
@@ -29,6 +30,13 @@ if [ ! -f "$DIR/rgb24.tga" ]; then
   # 216 web-safe colours without dithering: quick for Pillow, slow for convert.
   /usr/bin/python3 -c "from PIL import Image; Image.open('$DIR/rgb.ppm').convert('P', palette=Image.Palette.WEB, dither=Image.Dither.NONE).save('$DIR/pal8.pcx')"
   convert "$DIR/rgb.ppm" -compress none "$DIR/rgb24.tga"
+  convert "$DIR/rgb.ppm" -compress RLE "$DIR/rle24.tga"
+  # Every pixel twice across: one run packet per two pixels, the most
+  # packets a run-length file of this size holds.
+  vips zoom "$DIR/rgb.ppm" "$DIR/pairs.v" 2 1
+  vips extract_area "$DIR/pairs.v" "$DIR/pairs.ppm" 0 0 "$W" "$H"
+  convert "$DIR/pairs.ppm" -compress RLE "$DIR/pairs24.tga"
+  rm -f "$DIR/pairs.v" "$DIR/pairs.ppm"
   rm -f "$DIR/rgb.ppm"
 fi
 
@@ -42,7 +50,7 @@ measure() {  # tool file command...
 
 echo "| file | tool | wall (m:ss) | peak RSS (MiB) |"
 echo "|---|---|---|---|"
-for f in pal8.pcx rgb24.pcx rgb24.tga; do
+for f in ${FILES:-pal8.pcx rgb24.pcx rgb24.tga rle24.tga pairs24.tga}; do
   in="$DIR/$f"
   size=$(($(stat -c %s "$in") / 1048576))
   measure quorvel "$f ($size MiB)" "$QUORVEL" preview -o "$DIR/q_$f.png" "$in"

@@ -13,7 +13,16 @@ enum TgaImageType : uint32_t {
     TGA_MAPPED = 1,
     TGA_TRUE_COLOUR = 2,
     TGA_GREY = 3,
+    TGA_RLE_MAPPED = 9,
+    TGA_RLE_TRUE_COLOUR = 10,
+    TGA_RLE_GREY = 11,
 };
+
+// A packet holds at most this many pixels; a run packet is its header byte
+// and one pixel.
+constexpr uint32_t kMostPacketPixels = 128;
+// Encoded bytes read from the file at a time.
+constexpr uint32_t kRunInputBytes = 64 * 1024;
 
 // Indices are one byte, so no more palette entries than this are reachable.
 constexpr uint32_t kMostPaletteEntries = 256;
@@ -69,6 +78,142 @@ private:
     uint64_t m_nPosition = UINT64_MAX;
 };
 
+// Run-length rows: packets of a header byte (bit 7 set for a run, the low
+// seven bits one less than the pixel count) followed by one pixel (a run) or
+// that many pixels (raw).  A packet may carry on into the next row, so the
+// packet in progress is kept between rows.  The stream cannot be seeked:
+// rows before the one asked for are decoded and dropped, raw pixels of
+// dropped rows skipped unread.
+class TgaRunLengthRows : public TgaRowSource {
+public:
+    TgaRunLengthRows(CFile& file, uint64_t start, uint32_t width, uint32_t pixelBytes, unsigned char* buffer,
+                     uint32_t bufferBytes)
+        : m_file(file), m_nWidth(width), m_nPixelBytes(pixelBytes), m_pBuffer(buffer),
+          m_nBufferBytes(bufferBytes), m_nPosition(start), m_nLength(file.GetLength())
+    {
+    }
+    bool ReadRow(uint32_t index, unsigned char* row) override
+    {
+        if (index < m_nNextRow)
+            return false;
+        while (m_nNextRow < index)
+            if (!DecodeRow(nullptr))
+                return false;
+        return DecodeRow(row);
+    }
+
+private:
+    // Decodes the next stored row into `row`, or drops it when `row` is null.
+    // False when the stream ends first; every later call fails too.
+    bool DecodeRow(unsigned char* row)
+    {
+        if (m_bEnded)
+            return false;
+        uint32_t x = 0;
+        while (x < m_nWidth) {
+            if (m_nPacketLeft == 0) {
+                unsigned char header = 0;
+                if (!Take(&header, 1))
+                    return End();
+                m_bRun = (header & 0x80) != 0;
+                m_nPacketLeft = (header & 0x7F) + 1u;
+                if (m_bRun && !Take(m_pixel, m_nPixelBytes))
+                    return End();
+            }
+            const uint32_t n = m_nPacketLeft < m_nWidth - x ? m_nPacketLeft : m_nWidth - x;
+            const size_t bytes = static_cast<size_t>(n) * m_nPixelBytes;
+            unsigned char* out = row == nullptr ? nullptr : row + static_cast<size_t>(x) * m_nPixelBytes;
+            if (m_bRun) {
+                if (out != nullptr && m_nPixelBytes == 1)
+                    std::memset(out, m_pixel[0], n);
+                else if (out != nullptr)
+                    for (uint32_t k = 0; k < n; ++k)
+                        std::memcpy(out + static_cast<size_t>(k) * m_nPixelBytes, m_pixel, m_nPixelBytes);
+            } else if (!(out != nullptr ? Take(out, bytes) : Skip(bytes))) {
+                return End();
+            }
+            x += n;
+            m_nPacketLeft -= n;
+        }
+        ++m_nNextRow;
+        return true;
+    }
+
+    bool End()
+    {
+        m_bEnded = true;
+        return false;
+    }
+
+    // Copies the next `count` encoded bytes to `out`; false when the file
+    // ends first.
+    bool Take(unsigned char* out, size_t count)
+    {
+        while (count != 0) {
+            if (m_nAt == m_nHeld && !Refill())
+                return false;
+            const size_t n = count < m_nHeld - m_nAt ? count : m_nHeld - m_nAt;
+            std::memcpy(out, m_pBuffer + m_nAt, n);
+            m_nAt += static_cast<uint32_t>(n);
+            out += n;
+            count -= n;
+        }
+        return true;
+    }
+
+    // Passes over the next `count` encoded bytes, seeking past those not
+    // yet read; false when the file ends first.
+    bool Skip(size_t count)
+    {
+        const size_t held = m_nHeld - m_nAt;
+        if (count <= held) {
+            m_nAt += static_cast<uint32_t>(count);
+            return true;
+        }
+        count -= held;
+        m_nAt = m_nHeld = 0;
+        if (m_nPosition > m_nLength || count > m_nLength - m_nPosition)
+            return false;
+        m_nPosition += count;
+        m_bSeek = true;
+        return true;
+    }
+
+    bool Refill()
+    {
+        if (m_nPosition >= m_nLength)
+            return false;
+        const uint64_t left = m_nLength - m_nPosition;
+        const uint32_t want = left < m_nBufferBytes ? static_cast<uint32_t>(left) : m_nBufferBytes;
+        if (m_bSeek || !m_bStarted)
+            m_file.Seek(static_cast<int64_t>(m_nPosition), CFile::begin);
+        m_bSeek = false;
+        m_bStarted = true;
+        m_nAt = 0;
+        m_nHeld = m_file.Read(m_pBuffer, want);
+        m_nPosition += m_nHeld;
+        return m_nHeld != 0;
+    }
+
+    CFile& m_file;
+    uint32_t m_nWidth;
+    uint32_t m_nPixelBytes;
+    unsigned char* m_pBuffer;
+    uint32_t m_nBufferBytes;
+    uint64_t m_nPosition;  // file offset of the byte after the buffered ones
+    uint64_t m_nLength;
+    uint32_t m_nAt = 0;    // next buffered byte
+    uint32_t m_nHeld = 0;  // buffered bytes
+    bool m_bSeek = false;
+    bool m_bStarted = false;
+    bool m_bEnded = false;
+    uint32_t m_nNextRow = 0;
+    // The packet in progress: pixels it still holds, and for a run its pixel.
+    uint32_t m_nPacketLeft = 0;
+    bool m_bRun = false;
+    unsigned char m_pixel[4] = {};
+};
+
 struct PaletteRelease {
     unsigned char** palette;
     ~PaletteRelease() { ImageFree(palette); }
@@ -87,7 +232,6 @@ int CTgaIo::ReadHeader()
     const ByteView header{m_header, kHeaderBytes, false};
     const uint32_t idBytes = m_header[0];
     const uint32_t mapType = m_header[1];
-    m_nImageType = m_header[2];
     const uint32_t mapFirst = header.U16(3);
     const uint32_t mapLength = header.U16(5);
     const uint32_t entryBits = m_header[7];
@@ -95,6 +239,10 @@ int CTgaIo::ReadHeader()
     const uint32_t depth = m_header[16];
     m_bTopDown = (m_header[17] & 0x20) != 0;
 
+    // Run-length types hold the same pixels as their uncompressed types.
+    const uint32_t storedType = m_header[2];
+    m_bRunLength = storedType == TGA_RLE_MAPPED || storedType == TGA_RLE_TRUE_COLOUR || storedType == TGA_RLE_GREY;
+    m_nImageType = m_bRunLength ? storedType - 8 : storedType;
     switch (m_nImageType) {
     case TGA_MAPPED:
         m_nColorMode = COLOR_INDEXED;
@@ -164,6 +312,9 @@ uint32_t CTgaIo::PixelBytes() const
         // 16 bits hold a grey byte and an alpha byte.
         return depth == 8 || depth == 16 ? depth / 8 : 0;
     case TGA_TRUE_COLOUR:
+        // 15 and 16 bits are both 5-5-5 in two bytes (the top bit ignored).
+        if (depth == 15)
+            return 2;
         return depth == 16 || depth == 24 || depth == 32 ? depth / 8 : 0;
     default:
         return 0;
@@ -219,6 +370,9 @@ int CTgaIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     bounds.bitsPerPixel = pixelBytes * 8;
     bounds.dataBytes = m_nDataOffset < length ? length - m_nDataOffset : 0;
     bounds.fullSize = fullSize;
+    // A run packet of a header byte and one pixel gives up to 128 pixels.
+    if (m_bRunLength)
+        bounds.expansion = (kMostPacketPixels * pixelBytes + pixelBytes) / (1 + pixelBytes);
     const Refusal why = CheckPictureBounds(bounds);
     if (why != Refusal::None)
         return Refuse(why);
@@ -232,9 +386,17 @@ int CTgaIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 
     ImageBlock<> block;
     ImageBlock<> row;
-    if (!block.Alloc(preview.bytes, 1) || !row.Alloc(rowBytes, 1))
+    ImageBlock<> input;
+    const uint32_t inputBytes =
+        bounds.dataBytes < kRunInputBytes ? static_cast<uint32_t>(bounds.dataBytes) : kRunInputBytes;
+    if (!block.Alloc(preview.bytes, 1) || !row.Alloc(rowBytes, 1) ||
+        (m_bRunLength && !input.Alloc(inputBytes, 1)))
         return Refuse(Refusal::OutOfMemory);
-    std::unique_ptr<TgaRowSource> source(new TgaSeekRows(m_file, m_nDataOffset, rowBytes));
+    std::unique_ptr<TgaRowSource> source;
+    if (m_bRunLength)
+        source.reset(new TgaRunLengthRows(m_file, m_nDataOffset, m_nWidth, pixelBytes, input.get(), inputBytes));
+    else
+        source.reset(new TgaSeekRows(m_file, m_nDataOffset, rowBytes));
 
     // Preview row i shows stored row i * step.  The block is bottom-up, so a
     // file stored bottom row first fills it from its start, one stored top

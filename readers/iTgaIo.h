@@ -1,7 +1,8 @@
-// CTgaIo: reader of uncompressed Targa files: colour-mapped (8-bit indices
-// into a map of 15/16, 24 or 32-bit entries), true colour of 16, 24 or 32
-// bits, and grey of 8 bits (16 with an alpha byte).  Rows are stored bottom
-// row first unless the descriptor's origin bit says top row first.
+// CTgaIo: reader of Targa files, uncompressed or run-length encoded:
+// colour-mapped (8-bit indices into a map of 15/16, 24 or 32-bit entries),
+// true colour of 15, 16, 24 or 32 bits, and grey of 8 bits (16 with an alpha
+// byte).  Rows are stored bottom row first unless the descriptor's origin
+// bit says top row first.
 #pragma once
 
 #include "ImageIo.h"
@@ -24,6 +25,8 @@ public:
     uint64_t m_nDataOffset = 0;
     // Rows are stored top row first (bit 5 of the image descriptor).
     bool m_bTopDown = false;
+    // Pixels are run-length packets (image types 9, 10 and 11).
+    bool m_bRunLength = false;
     // Preview rows the last MakeDib found missing from the file (shown black).
     uint32_t m_nMissingRows = 0;
 
@@ -35,5 +38,7 @@ private:
     // of `row` as blue, green, red at `out`.
     void FormRow(const unsigned char* row, uint32_t step, uint32_t count, unsigned char* out) const;
 
+    // Image type, the run-length types (9, 10, 11) counted as their
+    // uncompressed ones (1, 2, 3).
     uint32_t m_nImageType = 0;
 };

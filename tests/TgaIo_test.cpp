@@ -2,6 +2,7 @@
 // decoders that honour the descriptor's origin bit, plus refusals and damage.
 #include "StepSampling.h"
 #include "TestSupport.h"
+#include "iTgaIo.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,18 @@ std::vector<uint8_t> GreyTga(uint32_t width, uint32_t height, uint8_t descriptor
 
 uint8_t Grey(const QuorvelRun& r, uint32_t x, uint32_t y) { return r.Pixel(x, y)[0]; }
 
+// Appends a run packet of `count` grey pixels, or a raw packet of `values`.
+void RunPacket(std::vector<uint8_t>* v, uint32_t count, uint8_t value)
+{
+    v->push_back(static_cast<uint8_t>(0x80 | (count - 1)));
+    v->push_back(value);
+}
+void RawPacket(std::vector<uint8_t>* v, const std::vector<uint8_t>& values)
+{
+    v->push_back(static_cast<uint8_t>(values.size() - 1));
+    v->insert(v->end(), values.begin(), values.end());
+}
+
 }  // namespace
 
 // ImageMagick 6 reads every file bottom row first whatever the descriptor
@@ -42,27 +55,48 @@ TEST(TgaIo, FixturesMatchIndependentDecoders)
 {
     QUORVEL_REQUIRE_TOOL("tgatoppm");
     QUORVEL_REQUIRE_PYTHON_MODULE("PIL");
+    // Pillow reads no 15-bit depth: it decodes a copy marked 16-bit, the
+    // same 5-5-5 pixels.  Pillow 9.4 refuses a run packet that crosses a row
+    // end, so those files go to tgatoppm.
+    enum Oracle { Pillow, PillowAs16, Tgatoppm };
     struct Case {
         const char* name;
-        bool pillow;  // else tgatoppm
+        Oracle oracle;
         bool bottomUp;
         int tolerance = 0;
     };
     const Case cases[] = {
-        {"tga24_im_203x9.tga", true, true},           {"tga32_pil_37x23.tga", true, true},
-        {"tga24_pil_top_7x251.tga", true, false},     {"tga24_netpbm_37x23.tga", false, true},
-        {"tga8_pil_id_213x19.tga", true, true},       {"tga8_im_37x23.tga", true, true},
-        {"tga8_pil_grey_37x23.tga", true, true},      {"tga8_netpbm_grey_37x23.tga", false, true},
-        {"tga16_pil_grey_alpha_37x23.tga", true, true}, {"tga16_hand_37x23.tga", true, true},
+        {"tga24_im_203x9.tga", Pillow, true},           {"tga32_pil_37x23.tga", Pillow, true},
+        {"tga24_pil_top_7x251.tga", Pillow, false},     {"tga24_netpbm_37x23.tga", Tgatoppm, true},
+        {"tga8_pil_id_213x19.tga", Pillow, true},       {"tga8_im_37x23.tga", Pillow, true},
+        {"tga8_pil_grey_37x23.tga", Pillow, true},      {"tga8_netpbm_grey_37x23.tga", Tgatoppm, true},
+        {"tga16_pil_grey_alpha_37x23.tga", Pillow, true}, {"tga16_hand_37x23.tga", Pillow, true},
+        {"tga15_hand_37x23.tga", PillowAs16, true},
         // tgatoppm rounds 5-bit map entries to 8 bits where Pillow (and this
         // reader) truncate; Pillow does not place a map that starts past 0.
-        {"tga8_map15_first10_37x23.tga", false, false, 1},
+        {"tga8_map15_first10_37x23.tga", Tgatoppm, false, 1},
+        // Run-length types 9, 10 and 11.
+        {"tga24_im_rle_203x9.tga", Pillow, true},       {"tga8_im_rle_37x23.tga", Pillow, true},
+        {"tga8_im_rle_grey_37x23.tga", Pillow, true},   {"tga24_pil_rle_top_7x251.tga", Pillow, false},
+        {"tga32_pil_rle_37x23.tga", Pillow, true},      {"tga8_pil_rle_213x19.tga", Pillow, true},
+        {"tga8_pil_rle_grey_37x23.tga", Pillow, true},  {"tga16_pil_rle_grey_alpha_37x23.tga", Pillow, true},
+        {"tga16_hand_rle_rawcross_37x23.tga", Pillow, false}, {"tga8_hand_rle_map16_37x23.tga", Pillow, true},
+        {"tga24_hand_rle_cross_37x23.tga", Tgatoppm, true}, {"tga8_hand_rle_grey_cross_37x23.tga", Tgatoppm, false},
+        {"tga15_hand_rle_cross_37x23.tga", Tgatoppm, true, 1},
     };
+    TempDir dir;
     for (const Case& c : cases) {
         const std::string path = TestData(c.name);
         RgbImage reference;
-        ASSERT_TRUE(c.pillow ? DecodeWithPillow(path, &reference)
-                             : DecodeWithCommand("tgatoppm '" + path + "'", &reference))
+        if (c.oracle == PillowAs16) {
+            std::vector<uint8_t> twin = ReadFileBytes(path);
+            ASSERT_GT(twin.size(), 18u);
+            twin[16] = 16;
+            ASSERT_TRUE(WriteFileBytes(dir.File("twin.tga"), twin));
+        }
+        ASSERT_TRUE(c.oracle == Pillow       ? DecodeWithPillow(path, &reference)
+                    : c.oracle == PillowAs16 ? DecodeWithPillow(dir.File("twin.tga"), &reference)
+                                             : DecodeWithCommand("tgatoppm '" + path + "'", &reference))
             << c.name;
         for (int mode : {1, 2})
             EXPECT_TRUE(PreviewMatches(path, mode, reference,
@@ -120,7 +154,9 @@ TEST(TgaIo, RefusalsAndUnsupportedDepths)
     TempDir dir;
     const std::string path = dir.File("r.tga");
     // Size only still works for depths the preview cannot show.
-    ASSERT_TRUE(WriteFileBytes(path, ReadFileBytes(TestData("tga15_hand_37x23.tga"))));
+    std::vector<uint8_t> depth12 = ReadFileBytes(TestData("tga15_hand_37x23.tga"));
+    depth12[16] = 12;
+    ASSERT_TRUE(WriteFileBytes(path, depth12));
     EXPECT_TRUE(RunQuorvel(path, 0).ok);
     EXPECT_EQ(RunQuorvel(path, 1).why, Refusal::UnsupportedDepth);
 
@@ -132,21 +168,31 @@ TEST(TgaIo, RefusalsAndUnsupportedDepths)
     std::vector<uint8_t> map8 = mapped16;
     map8[7] = 8;
     map8[16] = 8;
-    struct Case {
+    // Huffman-coded types (32, 33) are not read.
+    std::vector<uint8_t> huffman = TgaHeader(32, 2, 2, 8, 0);
+    huffman.resize(40, 0);
+    std::vector<uint8_t> empty = TgaHeader(2, 0, 2, 24, 0);
+    // Run-length data can grow at most 96-fold at 24 bits (4 bytes make 128
+    // pixels): 82 bytes hold no row of 65535 pixels, nor 1000 rows of 1000
+    // at full size.
+    std::vector<uint8_t> rleHuge = TgaHeader(10, 65535, 2, 24, 0);
+    rleHuge.resize(100, 0x80);
+    std::vector<uint8_t> rleFull = TgaHeader(10, 1000, 1000, 24, 0);
+    rleFull.resize(100, 0xFF);
+    struct ModeCase {
         std::vector<uint8_t> bytes;
         Refusal why;
+        int mode = 1;
     };
-    std::vector<uint8_t> rle = TgaHeader(10, 2, 2, 24, 0);
-    rle.resize(40, 0);
-    std::vector<uint8_t> empty = TgaHeader(2, 0, 2, 24, 0);
-    const Case cases[] = {
-        {{1, 2, 3}, Refusal::Truncated},        {rle, Refusal::TgaImageType},
+    const ModeCase cases[] = {
+        {{1, 2, 3}, Refusal::Truncated},        {huffman, Refusal::TgaImageType},
         {empty, Refusal::EmptyPicture},         {mapped16, Refusal::UnsupportedDepth},
-        {map8, Refusal::TgaColourMap},
+        {map8, Refusal::TgaColourMap},          {rleHuge, Refusal::LargerThanFile},
+        {rleFull, Refusal::LargerThanFile, 2},
     };
-    for (const Case& c : cases) {
+    for (const ModeCase& c : cases) {
         ASSERT_TRUE(WriteFileBytes(path, c.bytes));
-        const QuorvelRun r = RunQuorvel(path, 1);
+        const QuorvelRun r = RunQuorvel(path, c.mode);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.why, c.why) << RefusalName(r.why);
     }
@@ -154,9 +200,77 @@ TEST(TgaIo, RefusalsAndUnsupportedDepths)
 
 TEST(TgaIo, FailedAllocationsLeaveNothing)
 {
-    const std::string path = TestData("tga8_pil_id_213x19.tga");
-    for (int n = 0; n < 3; ++n) {
-        FailNthAllocation failing(n);
-        EXPECT_FALSE(RunQuorvel(path, 1).ok) << n;
+    // Palette, preview block, row, and for run-length files the input buffer.
+    for (const auto& [name, allocations] : {std::pair<const char*, int>{"tga8_pil_id_213x19.tga", 3},
+                                            std::pair<const char*, int>{"tga8_pil_rle_213x19.tga", 4}}) {
+        const std::string path = TestData(name);
+        for (int n = 0; n < allocations; ++n) {
+            FailNthAllocation failing(n);
+            EXPECT_FALSE(RunQuorvel(path, 1).ok) << name << " " << n;
+        }
+        FailNthAllocation failing(allocations);
+        EXPECT_TRUE(RunQuorvel(path, 1).ok) << name;
     }
+}
+
+// Packets that carry on across row ends, a stream that ends early, and rows
+// past the last needed one left undecoded.
+TEST(TgaIo, RunLengthRows)
+{
+    TempDir dir;
+    const std::string path = dir.File("rle.tga");
+    // 4 x 5 grey, bottom row first.  Stored rows 0-1 from a run of 6 and a
+    // raw packet of 2; rows 2-3 from one run of 8; row 4 is cut inside its
+    // raw packet (2 of 4 pixels).
+    std::vector<uint8_t> v = TgaHeader(11, 4, 5, 8, 0);
+    RunPacket(&v, 6, 10);
+    RawPacket(&v, {11, 12});
+    RunPacket(&v, 8, 20);
+    RawPacket(&v, {30, 31, 32, 33});
+    v.resize(v.size() - 2);
+    ASSERT_TRUE(WriteFileBytes(path, v));
+    QuorvelRun r = RunQuorvel(path, 1);
+    ASSERT_TRUE(r.ok);
+    const uint8_t expected[5][4] = {{0, 0, 0, 0}, {20, 20, 20, 20}, {20, 20, 20, 20}, {10, 10, 11, 12}, {10, 10, 10, 10}};
+    for (uint32_t y = 0; y < 5; ++y)
+        for (uint32_t x = 0; x < 4; ++x)
+            EXPECT_EQ(Grey(r, x, y), expected[y][x]) << x << "," << y;
+    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::RowsMissing);
+    // A run packet whose pixel is missing ends the stream the same way.
+    v.resize(v.size() - 3);
+    v.push_back(0x83);
+    ASSERT_TRUE(WriteFileBytes(path, v));
+    r = RunQuorvel(path, 1);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(Grey(r, 0, 0), 0);
+    EXPECT_EQ(Grey(r, 0, 1), 20);
+
+    // 4000 x 300 grey in raw packets, top row first: step 40, so the last
+    // needed row is 240 and the 59 rows after it (236 KB) are never read.
+    const uint32_t width = 4000, height = 300;
+    v = TgaHeader(11, width, height, 8, 0x20);
+    std::vector<uint8_t> packet;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; x += 128) {
+            packet.clear();
+            for (uint32_t k = x; k < width && k < x + 128; ++k)
+                packet.push_back(static_cast<uint8_t>(k / 40 + y));
+            RawPacket(&v, packet);
+        }
+    ASSERT_TRUE(WriteFileBytes(path, v));
+    r = RunQuorvel(path, 1);
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.width, 100u);
+    ASSERT_EQ(r.height, 7u);
+    for (uint32_t y = 0; y < r.height; ++y)
+        for (uint32_t x : {0u, 37u, 99u})
+            EXPECT_EQ(Grey(r, x, y), static_cast<uint8_t>(x + 40 * y)) << x << "," << y;
+    CTgaIo io(path.c_str());
+    ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead));
+    ASSERT_EQ(io.ReadHeader(), 1);
+    int32_t w = 0, h = 0;
+    unsigned char* bits = nullptr;
+    ASSERT_EQ(io.MakeDib(&w, &h, &bits), 1);
+    ImageFree(&bits);
+    EXPECT_LT(io.m_file.GetPosition(), v.size() - 100000);
 }

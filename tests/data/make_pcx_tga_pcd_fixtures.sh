@@ -40,6 +40,15 @@ convert "$T/rgb.ppm" -colors 100 -type palette tga8_im_37x23.tga
 $PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('L').save('tga8_pil_grey_37x23.tga')"
 ppmtotga -norle -mono "$T/rgb.ppm" > tga8_netpbm_grey_37x23.tga 2>/dev/null
 $PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('LA').save('tga16_pil_grey_alpha_37x23.tga')"
+# Run-length TGA
+convert "$T/wide.ppm" -crop 203x9+0+0 +repage -compress RLE tga24_im_rle_203x9.tga
+convert "$T/rgb.ppm" -colors 100 -type palette -compress RLE tga8_im_rle_37x23.tga
+convert "$T/rgb.ppm" -colorspace gray -compress RLE tga8_im_rle_grey_37x23.tga
+$PY -c "from PIL import Image; Image.open('$T/tall.ppm').save('tga24_pil_rle_top_7x251.tga', orientation=1, compression='tga_rle')"
+$PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('RGBA').save('tga32_pil_rle_37x23.tga', compression='tga_rle')"
+$PY -c "from PIL import Image; Image.open('$T/wide.ppm').crop((0,0,213,19)).convert('P').save('tga8_pil_rle_213x19.tga', compression='tga_rle', id_section=b'quorvel')"
+$PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('L').save('tga8_pil_rle_grey_37x23.tga', compression='tga_rle')"
+$PY -c "from PIL import Image; Image.open('$T/rgb.ppm').convert('LA').save('tga16_pil_rle_grey_alpha_37x23.tga', compression='tga_rle')"
 $PY make_tga_hand.py "$T/rgb.ppm"
 
 # PCD: the header and the first two thumbnail rows (one group) of an ImageMagick file
