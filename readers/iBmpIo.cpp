@@ -1,19 +1,13 @@
 #include "iBmpIo.h"
 
+#include "ByteOrder.h"
+
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t kFileHeaderBytes = 14;
 constexpr uint32_t kInfoHeaderBytes = 40;
-
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-int32_t Le32s(const unsigned char* p) { return static_cast<int32_t>(Le32(p)); }
 
 // Pixels per inch from pixels per metre; a missing (or meaningless) value
 // counts as 72.
@@ -56,22 +50,24 @@ int CBmpIo::ReadHeader()
     unsigned char info[kInfoHeaderBytes];
     if (m_file.Read(file, sizeof file) != sizeof file || m_file.Read(info, sizeof info) != sizeof info)
         return 0;
-    m_fileHeader.bfType = Le16(file);
-    m_fileHeader.bfSize = Le32(file + 2);
-    m_fileHeader.bfReserved1 = Le16(file + 6);
-    m_fileHeader.bfReserved2 = Le16(file + 8);
-    m_fileHeader.bfOffBits = Le32(file + 10);
-    m_infoHeader.biSize = Le32(info);
-    m_infoHeader.biWidth = Le32s(info + 4);
-    m_infoHeader.biHeight = Le32s(info + 8);
-    m_infoHeader.biPlanes = Le16(info + 12);
-    m_infoHeader.biBitCount = Le16(info + 14);
-    m_infoHeader.biCompression = Le32(info + 16);
-    m_infoHeader.biSizeImage = Le32(info + 20);
-    m_infoHeader.biXPelsPerMeter = Le32s(info + 24);
-    m_infoHeader.biYPelsPerMeter = Le32s(info + 28);
-    m_infoHeader.biClrUsed = Le32(info + 32);
-    m_infoHeader.biClrImportant = Le32(info + 36);
+    const ByteView f{file, sizeof file, false};
+    const ByteView h{info, sizeof info, false};
+    m_fileHeader.bfType = f.U16(0);
+    m_fileHeader.bfSize = f.U32(2);
+    m_fileHeader.bfReserved1 = f.U16(6);
+    m_fileHeader.bfReserved2 = f.U16(8);
+    m_fileHeader.bfOffBits = f.U32(10);
+    m_infoHeader.biSize = h.U32(0);
+    m_infoHeader.biWidth = h.S32(4);
+    m_infoHeader.biHeight = h.S32(8);
+    m_infoHeader.biPlanes = h.U16(12);
+    m_infoHeader.biBitCount = h.U16(14);
+    m_infoHeader.biCompression = h.U32(16);
+    m_infoHeader.biSizeImage = h.U32(20);
+    m_infoHeader.biXPelsPerMeter = h.S32(24);
+    m_infoHeader.biYPelsPerMeter = h.S32(28);
+    m_infoHeader.biClrUsed = h.U32(32);
+    m_infoHeader.biClrImportant = h.U32(36);
 
     if (file[0] != 'B' || file[1] != 'M' || m_infoHeader.biCompression != 0)
         return 0;

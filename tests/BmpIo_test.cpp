@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
 #include "iBmpIo.h"
@@ -17,17 +18,6 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------
 
-void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    v[at] = static_cast<uint8_t>(x);
-    v[at + 1] = static_cast<uint8_t>(x >> 8);
-}
-void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    for (int b = 0; b < 4; ++b)
-        v[at + b] = static_cast<uint8_t>(x >> (8 * b));
-}
-
 uint32_t StoredRow(uint32_t width, uint32_t bits) { return ((bits * width + 31) / 32) * 4; }
 uint32_t Stride(uint32_t w) { return ((w * 24 + 31) / 32) * 4; }
 
@@ -42,14 +32,14 @@ std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, uint16_t bits,
     std::vector<uint8_t> v(54 + palette.size() + static_cast<size_t>(f) * rows, 0);
     v[0] = 'B';
     v[1] = 'M';
-    Put32(v, 2, static_cast<uint32_t>(v.size()));
-    Put32(v, 10, static_cast<uint32_t>(54 + palette.size()));
-    Put32(v, 14, 40);
-    Put32(v, 18, static_cast<uint32_t>(width));
-    Put32(v, 22, static_cast<uint32_t>(height));
-    Put16(v, 26, 1);
-    Put16(v, 28, bits);
-    Put32(v, 46, static_cast<uint32_t>(palette.size() / 4));
+    StoreLE32(v.data() + 2, static_cast<uint32_t>(v.size()));
+    StoreLE32(v.data() + 10, static_cast<uint32_t>(54 + palette.size()));
+    StoreLE32(v.data() + 14, 40);
+    StoreLE32(v.data() + 18, static_cast<uint32_t>(width));
+    StoreLE32(v.data() + 22, static_cast<uint32_t>(height));
+    StoreLE16(v.data() + 26, 1);
+    StoreLE16(v.data() + 28, bits);
+    StoreLE32(v.data() + 46, static_cast<uint32_t>(palette.size() / 4));
     if (!palette.empty())
         std::memcpy(v.data() + 54, palette.data(), palette.size());
     uint8_t* data = v.data() + 54 + palette.size();
@@ -204,9 +194,9 @@ TEST(BmpHeader, RefusesWhatItCannotRead)
         if (d.width == 1)
             bytes[d.at] = static_cast<uint8_t>(d.value);
         else if (d.width == 2)
-            Put16(bytes, d.at, d.value);
+            StoreLE16(bytes.data() + d.at, d.value);
         else
-            Put32(bytes, d.at, d.value);
+            StoreLE32(bytes.data() + d.at, d.value);
         ASSERT_TRUE(WriteFileBytes(path, bytes));
         EXPECT_EQ(Preview(path, 0).ok, 0) << d.what;
         EXPECT_EQ(Preview(path, 1).ok, 0) << d.what;
@@ -242,15 +232,15 @@ TEST(BmpHeader, ResolutionFromPelsPerMetre)
     };
     for (const Case& c : {Case{2835, 720 / 72.009f}, Case{3780, 720 / 96.012f}, Case{0, 10.0f},
                           Case{0xFFFFF000u, 10.0f}}) {
-        Put32(bytes, 38, c.ppm);
-        Put32(bytes, 42, c.ppm);
+        StoreLE32(bytes.data() + 38, c.ppm);
+        StoreLE32(bytes.data() + 42, c.ppm);
         ASSERT_TRUE(WriteFileBytes(path, bytes));
         const Result r = Preview(path, 0);
         ASSERT_EQ(r.ok, 1);
         EXPECT_NEAR(r.summary.fWidthInches, c.inches, 1e-4) << c.ppm;
         EXPECT_NEAR(r.summary.fHeightInches, c.inches / 720, 1e-6) << c.ppm;
     }
-    Put32(bytes, 38, 2835);
+    StoreLE32(bytes.data() + 38, 2835);
     ASSERT_TRUE(WriteFileBytes(path, bytes));
     EXPECT_NEAR(Preview(path, 0).summary.fWidthInches, 9.9987f, 1e-4);
 }
@@ -273,7 +263,7 @@ TEST(BmpHeader, PaletteReadsOnlyWhatThePaletteHolds)
     // A biClrUsed beyond 256 entries reads 1024 palette bytes and no more:
     // the file holds exactly that before its pixels.
     auto big = MakeBmp(2, 1, 8, GreyRamp(256), [](uint32_t, uint32_t b) { return uint8_t(b == 0 ? 200 : 0); });
-    Put32(big, 46, 0xFFFFFFFFu);
+    StoreLE32(big.data() + 46, 0xFFFFFFFFu);
     ASSERT_TRUE(WriteFileBytes(path, big));
     r = Preview(path, 1);
     ASSERT_EQ(r.ok, 1);
@@ -295,13 +285,13 @@ TEST(BmpHeader, PaletteFollowsALongerInformationHeader)
     std::vector<uint8_t> bytes(14 + 124 + 8 + 4, 0);
     bytes[0] = 'B';
     bytes[1] = 'M';
-    Put32(bytes, 10, 14 + 124 + 8);
-    Put32(bytes, 14, 124);
-    Put32(bytes, 18, 2);
-    Put32(bytes, 22, 1);
-    Put16(bytes, 26, 1);
-    Put16(bytes, 28, 1);
-    Put32(bytes, 46, 2);
+    StoreLE32(bytes.data() + 10, 14 + 124 + 8);
+    StoreLE32(bytes.data() + 14, 124);
+    StoreLE32(bytes.data() + 18, 2);
+    StoreLE32(bytes.data() + 22, 1);
+    StoreLE16(bytes.data() + 26, 1);
+    StoreLE16(bytes.data() + 28, 1);
+    StoreLE32(bytes.data() + 46, 2);
     for (size_t b = 54; b < 138; ++b)
         bytes[b] = 0x55;
     const uint8_t palette[8] = {1, 2, 3, 0, 4, 5, 6, 0};
@@ -448,7 +438,7 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
     const std::string path = dir.File("liar.bmp");
     // Claims 2^31 - 1 rows of one pixel; holds one.
     auto tall = MakeBmp(1, 1, 24, {}, [](uint32_t, uint32_t b) { return uint8_t(b < 3 ? 50 : 0); });
-    Put32(tall, 22, 0x7FFFFFFF);
+    StoreLE32(tall.data() + 22, 0x7FFFFFFF);
     ASSERT_TRUE(WriteFileBytes(path, tall));
     Result r = Preview(path, 1);
     ASSERT_EQ(r.ok, 1);
@@ -459,8 +449,8 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
 
     // Claims rows of 2^31 - 1 pixels: the row alone would be gigabytes.
     auto wide = tall;
-    Put32(wide, 18, 0x7FFFFFFF);
-    Put32(wide, 22, 1);
+    StoreLE32(wide.data() + 18, 0x7FFFFFFF);
+    StoreLE32(wide.data() + 22, 1);
     ASSERT_TRUE(WriteFileBytes(path, wide));
     EXPECT_EQ(Preview(path, 0).ok, 1);
     EXPECT_EQ(Preview(path, 1).ok, 0);
@@ -468,8 +458,8 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
 
     // Pixel data said to start past the end of the file.
     auto away = tall;
-    Put32(away, 22, 1);
-    Put32(away, 10, 0xFFFFFFF0u);
+    StoreLE32(away.data() + 22, 1);
+    StoreLE32(away.data() + 10, 0xFFFFFFF0u);
     ASSERT_TRUE(WriteFileBytes(path, away));
     EXPECT_EQ(Preview(path, 1).ok, 0);
 }

@@ -1,5 +1,6 @@
 // Colour table loading, the CMYK-to-RGB transform, and tables built by the
 // colour-table command checked against LittleCMS.
+#include "ByteOrder.h"
 #include "FormatTable.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
@@ -22,17 +23,6 @@ const std::string kOpenError = "\xE6\x89\x93\xE5\xBC\x80\xE6\x96\x87\xE4\xBB\xB6
 const char kCmykProfile[] = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
 
 using Rgb = std::array<int, 3>;
-
-void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    v[at] = static_cast<uint8_t>(x);
-    v[at + 1] = static_cast<uint8_t>(x >> 8);
-}
-void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    Put16(v, at, x & 0xFFFF);
-    Put16(v, at + 2, x >> 16);
-}
 
 // A table file; every field can be spoilt.  Negative numbers leave a tag out.
 struct TableLayout {
@@ -76,20 +66,20 @@ std::vector<uint8_t> TableBytes(const TableLayout& s)
 
     std::vector<uint8_t> v(dataAt + s.data.size(), 0);
     v[0] = v[1] = 'I';
-    Put16(v, 2, 42);
-    Put32(v, 4, s.dirOffset);
-    Put16(v, s.dirOffset, static_cast<uint32_t>(entries.size()));
+    StoreLE16(v.data() + 2, 42);
+    StoreLE32(v.data() + 4, s.dirOffset);
+    StoreLE16(v.data() + s.dirOffset, static_cast<uint16_t>(entries.size()));
     for (size_t i = 0; i < entries.size(); ++i) {
         const size_t at = s.dirOffset + 2 + 12 * i;
-        Put16(v, at, entries[i].tag);
-        Put16(v, at + 2, entries[i].type);
-        Put32(v, at + 4, entries[i].count);
-        Put32(v, at + 8, entries[i].value);
+        StoreLE16(v.data() + at, entries[i].tag);
+        StoreLE16(v.data() + at + 2, entries[i].type);
+        StoreLE32(v.data() + at + 4, entries[i].count);
+        StoreLE32(v.data() + at + 8, entries[i].value);
     }
     for (size_t i = 0; i < s.bits.size() && i < 3; ++i)
-        Put16(v, bitsAt + 2 * i, s.bits[i]);
-    Put32(v, stripsAt, dataAt);
-    Put32(v, stripsAt + 4, 0xFFFFFFFF);  // a second strip that is never used
+        StoreLE16(v.data() + bitsAt + 2 * i, s.bits[i]);
+    StoreLE32(v.data() + stripsAt, dataAt);
+    StoreLE32(v.data() + stripsAt + 4, 0xFFFFFFFF);  // a second strip that is never used
     std::memcpy(v.data() + dataAt, s.data.data(), s.data.size());
     return v;
 }
