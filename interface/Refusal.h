@@ -27,10 +27,14 @@
     X(UnsupportedCompression, "compression not supported")                         \
     /* BMP */                                                                      \
     X(BmpSignature, "not a BMP file")                                              \
+    X(BmpOldHeader, "BMP header version not supported")                            \
+    X(BmpBadSize, "BMP width or height out of range")                              \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
     /* JPEG */                                                                     \
     X(JpegLibraryError, "JPEG data the decoder refused")                           \
+    X(JpegSignature, "not a JPEG file")                                            \
+    X(JpegFileChanged, "JPEG file changed while it was read")                      \
     /* PNG */                                                                      \
     X(PngLibraryError, "PNG data the decoder refused")                             \
     /* PCX */                                                                      \
