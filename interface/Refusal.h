@@ -44,16 +44,31 @@
     X(TgaImageType, "TGA image type not supported")                                \
     /* PSD */                                                                      \
     X(PsdSignature, "not a Photoshop file")                                        \
+    X(PsdVersion, "Photoshop file version not supported")                         \
+    X(PsdMode, "Photoshop colour mode not supported")                              \
+    X(PsdColourData, "colour mode data of an unexpected length")                   \
+    X(PsdNoColourTable, "indexed picture without its colour table")                \
+    X(PsdTooFewChannels, "fewer channels than the colour mode needs")              \
     /* EPS */                                                                      \
     X(EpsNoBoundingBox, "no bounding box")                                         \
+    X(EpsBoundingBoxRange, "bounding box out of range")                            \
+    X(EpsNoPreview, "no TIFF or Photoshop preview in the file")                    \
+    X(EpsPreviewOutside, "preview section outside the file")                       \
+    X(EpsNoThumbnail, "Photoshop block without a readable thumbnail")              \
+    X(EpsTempFile, "cannot write a temporary file")                                \
     /* PCD */                                                                      \
     X(PcdSignature, "not a Photo CD file")                                         \
     /* SCT */                                                                      \
     X(SctSignature, "not a Scitex CT file")                                        \
+    X(SctSeparations, "Scitex separation count not supported")                     \
     /* PXR */                                                                      \
     X(PxrStorage, "Pixar storage type not supported")                              \
     /* AWD */                                                                      \
     X(AwdSignature, "not an AWD file")                                             \
+    X(AwdUnequalBits, "bits per sample differ between samples")                    \
+    X(AwdNoStrips, "no strip offsets")                                             \
+    X(AwdNoColourMap, "palette picture without a colour map")                      \
+    X(AwdTooFewSamples, "fewer samples per pixel than the colours need")           \
     /* TIFF */                                                                     \
     X(TiffSignature, "not a TIFF file")
 

@@ -74,6 +74,9 @@ std::string TestData(const std::string& name);
 // `make test`, which installs them all, sets it).
 // QUORVEL_REQUIRE_FILE names a data file an oracle brings (an ICC profile).
 bool OracleToolAvailable(const std::string& command);
+// Debian's Python, whose modules (python3-pil) the set-up installs; a
+// python3 earlier on PATH may not have them.
+constexpr const char* kSystemPython = "/usr/bin/python3";
 bool OraclePythonModuleAvailable(const std::string& module);
 bool OracleFileAvailable(const std::string& path);
 bool OraclesRequired();
