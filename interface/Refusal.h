@@ -32,12 +32,18 @@
     X(BmpBadSize, "BMP width or height out of range")                              \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
+    X(GifNoTrailer, "GIF does not end with its trailer")                           \
+    X(GifNoImage, "GIF holds no image")                                            \
+    X(GifUnknownBlock, "unknown block in GIF")                                     \
+    X(GifLzwCodeSize, "LZW code size out of range")                                \
+    X(GifLzwCodePastTable, "LZW code past the table")                              \
     /* JPEG */                                                                     \
     X(JpegLibraryError, "JPEG data the decoder refused")                           \
     X(JpegSignature, "not a JPEG file")                                            \
     X(JpegFileChanged, "JPEG file changed while it was read")                      \
     /* PNG */                                                                      \
     X(PngLibraryError, "PNG data the decoder refused")                             \
+    X(PngChanged, "PNG changed while it was read")                                 \
     /* PCX */                                                                      \
     X(PcxSignature, "not a PCX file")                                              \
     /* TGA */                                                                      \

@@ -5,7 +5,9 @@
 #include "iAwdIo.h"
 #include "iBmpIo.h"
 #include "iEpsIo.h"
+#include "iGifIo.h"
 #include "iJpegIo.h"
+#include "iPngIo.h"
 #include "iPsdIo.h"
 #include "iPxrIo.h"
 #include "iSctIo.h"
@@ -25,7 +27,7 @@ CImageIo* Make(const char* path)
 const FormatInfo kFormats[] = {
     {FMT_BMP, "BMP", {"bmp", "rle"}, Make<CBmpIo>, true},
     {FMT_EPS, "EPS", {"eps", nullptr}, Make<CEpsIo>, false},
-    {FMT_GIF, "GIF", {"gif", nullptr}, nullptr, false},
+    {FMT_GIF, "GIF", {"gif", nullptr}, Make<CGifIo>, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
     {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
     {FMT_PCD, "PCD", {"pcd", nullptr}, nullptr, false},
@@ -36,7 +38,7 @@ const FormatInfo kFormats[] = {
     {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
     {FMT_AWD, "AWD", {"awd", nullptr}, Make<CAwdIo>, false},
-    {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
+    {FMT_PNG, "PNG", {"png", nullptr}, Make<CPngIo>, false},
     {FMT_PXR, "PXR", {"pxr", nullptr}, Make<CPxrIo>, false},
     {FMT_PSD, "PSD", {"psd", nullptr}, Make<CPsdIo>, false},
 };

@@ -56,17 +56,6 @@ bool CmykThroughTable(const std::string& path, uint32_t w, uint32_t h, RgbImage*
     return true;
 }
 
-// Pillow's decode of the merged image (its frame 0, which DecodeWithPillow
-// cannot seek to in a file with layers).
-bool PillowComposite(const std::string& path, RgbImage* out)
-{
-    return DecodeWithCommand(std::string(kSystemPython) +
-                                 " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
-                                 "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\" '" +
-                                 path + "'",
-                             out);
-}
-
 // A version-1 PSD file: header, colour data, resources, an empty layer
 // section, the compression field and the image data as given.
 std::vector<uint8_t> BuildPsd(uint16_t channels, uint32_t w, uint32_t h, uint16_t depth, uint16_t mode,
@@ -169,7 +158,7 @@ TEST(PsdIo, FixturesMatchImageMagick)
         // 16-bit output keeps each sample's high byte, as the reader does.
         RgbImage reference;
         if (c.oracle == Pillow) {
-            ASSERT_TRUE(PillowComposite(path, &reference));
+            ASSERT_TRUE(DecodeWithPillow(path, &reference));
         } else {
             ASSERT_TRUE(DecodeWithCommand("convert '" + path + "[0]' -alpha off -depth 16 ppm:-", &reference));
         }
