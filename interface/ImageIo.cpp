@@ -124,14 +124,19 @@ const std::vector<uint32_t>& CImageIo::SampledColumns()
     return m_vColumns;
 }
 
+unsigned char* CImageIo::DibRow(unsigned char* block, uint32_t row) const
+{
+    const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+    return block + static_cast<size_t>(m_nDibHeight - 1 - row) * stride;
+}
+
 unsigned char* CImageIo::WholeRgbRowInBlock(uint32_t row)
 {
     if (m_pRowBlock == nullptr || row >= m_nDibHeight || m_nColorMode != COLOR_RGB ||
         SampledColumns().size() != m_nWidth)
         return nullptr;
     m_vRowWritten[row] = 1;
-    const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
-    return m_pRowBlock + static_cast<size_t>(m_nDibHeight - 1 - row) * stride;
+    return DibRow(m_pRowBlock, row);
 }
 
 int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
@@ -150,8 +155,7 @@ int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char
     unsigned char* dib = nullptr;
     size_t base = static_cast<size_t>(row) * PlaneRowBytes();
     if (m_pRowBlock != nullptr) {
-        const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
-        dib = m_pRowBlock + static_cast<size_t>(m_nDibHeight - 1 - row) * stride;
+        dib = DibRow(m_pRowBlock, row);
         planes = m_pRowPlanes;
         base = 0;
         m_vRowWritten[row] = 1;
@@ -267,13 +271,12 @@ void CImageIo::SampleRgbRow(const unsigned char* source, unsigned char* out)
 int CImageIo::PlanesToDib(unsigned char* const* planes, unsigned char* bits)
 {
     const size_t r = PlaneRowBytes();
-    const size_t s = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
     const uint32_t used = m_nColorMode == COLOR_RGB ? 3 : m_nColorMode == COLOR_CMYK ? 4 : 1;
     for (uint32_t i = 0; i < m_nDibHeight; ++i) {
         const unsigned char* rows[MAX_PREVIEW_CHANNELS] = {};
         for (uint32_t k = 0; k < used; ++k)
             rows[k] = planes[k] + static_cast<size_t>(i) * r;
-        PlaneRowToDib(rows, bits + static_cast<size_t>(m_nDibHeight - 1 - i) * s);
+        PlaneRowToDib(rows, DibRow(bits, i));
     }
     return 1;
 }
@@ -441,11 +444,10 @@ int CImageIo::FillPreviewBlockByRows(unsigned char* block)
     if (!ReadPreviewRows(planes))
         return 0;
     // Rows nothing was sampled into show what empty planes would show.
-    const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
     std::memset(rowPlanes.get(), 0, static_cast<size_t>(rowBytes) * channels);
     for (uint32_t row = 0; row < m_nDibHeight; ++row) {
         if (m_vRowWritten[row] == 0)
-            PlaneRowToDib(planes, block + static_cast<size_t>(m_nDibHeight - 1 - row) * stride);
+            PlaneRowToDib(planes, DibRow(block, row));
     }
     return 1;
 }

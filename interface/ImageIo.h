@@ -140,6 +140,9 @@ private:
     // Turns one row of the planes (`rows[k]`: that row of plane k) into one
     // 24-bit row of the block.
     void PlaneRowToDib(const unsigned char* const* rows, unsigned char* out);
+    // The 24-bit row of preview row `row` (counted from the top) in a
+    // bottom-up preview block.
+    unsigned char* DibRow(unsigned char* block, uint32_t row) const;
     // Three-channel rows of this format hold blue, green, red.
     bool SwapsChannels() const;
     // Column choice of SampleRow, kept for the current source and preview widths.
