@@ -1,7 +1,11 @@
 // Loading of the CMYK-to-RGB table from otd.cvt.
 #include "cvt_test.h"
+#include "TiffDirectory.h"
+
+#include "ByteOrder.h"
 
 #include <string>
+#include <vector>
 
 unsigned char ColourTable[COLOUR_TABLE_BYTES];
 int32_t GridOffsets[64];
@@ -10,20 +14,6 @@ namespace {
 
 const char kOpenError[] = "\xE6\x89\x93\xE5\xBC\x80\xE6\x96\x87\xE4\xBB\xB6\xE9\x94\x99 - ";  // "打开文件错 - "
 const char kReadError[] = "error";
-
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// Reads up to count bytes at offset; returns how many arrived.
-uint32_t ReadAt(CFile& file, uint32_t offset, unsigned char* buffer, uint32_t count)
-{
-    file.Seek(offset, CFile::begin);
-    return file.Read(buffer, count);
-}
 
 }  // namespace
 
@@ -40,7 +30,7 @@ int ParseTableHeader(CFile& file, TableHeader* header)
     }
     if (got < 8)
         return 0;
-    const uint32_t dir = Get32(buffer + 4);
+    const uint32_t dir = LoadLE32(buffer + 4);
     if (dir > TABLE_HEADER_BYTES)
         return 0;
     // The count and every entry must lie within the bytes actually read; a
@@ -51,59 +41,52 @@ int ParseTableHeader(CFile& file, TableHeader* header)
     if (dir + 2 + 12 * entries > got)
         return 0;
 
+    std::vector<uint32_t> values;
     try {
         for (uint32_t i = 0; i < entries; ++i) {
             const unsigned char* entry = buffer + dir + 2 + 12 * i;
-            const uint16_t tag = Get16(entry);
-            const uint32_t count = Get32(entry + 4);
-            const uint32_t value = Get32(entry + 8);
-            switch (tag) {
-            case 256:
+            // The table file is little-endian.
+            const TiffEntry e = ParseTiffEntry(entry, true);
+            const uint32_t value = LoadLE32(entry + 8);
+            switch (e.tag) {
+            case TIFF_TAG_IMAGE_WIDTH:
                 header->nWidth = static_cast<uint16_t>(value);
                 break;
-            case 257:
+            case TIFF_TAG_IMAGE_LENGTH:
                 header->nHeight = static_cast<uint16_t>(value);
                 break;
-            case 258: {
-                if (count < 2) {
-                    header->nBitsPerSample = static_cast<uint16_t>(value);
-                } else {
-                    unsigned char bits[6];
-                    if (ReadAt(file, value, bits, 6) < 6)
+            case TIFF_TAG_BITS_PER_SAMPLE: {
+                // Values in the entry when they fit there; all must be equal.
+                if (e.count == 0 || !ReadTiffValues(file, e, true, e.count, &values))
+                    return 0;
+                for (uint32_t v : values) {
+                    if (v != values[0])
                         return 0;
-                    const uint16_t b0 = Get16(bits);
-                    if (Get16(bits + 2) != b0 || Get16(bits + 4) != b0)
-                        return 0;
-                    header->nBitsPerSample = b0;
                 }
+                header->nBitsPerSample = static_cast<uint16_t>(values[0]);
                 if (header->nBitsPerSample != 8)
                     return 0;
                 break;
             }
-            case 259:
+            case TIFF_TAG_COMPRESSION:
                 if ((value & 0xFF) != 1)
                     return 0;
                 break;
-            case 273:
-                if (count <= 1) {
-                    header->nDataOffset = value;
-                } else {
-                    unsigned char offsets[16];
-                    if (ReadAt(file, value, offsets, 16) < 4)
-                        return 0;
-                    header->nDataOffset = Get32(offsets);
-                }
+            case TIFF_TAG_STRIP_OFFSETS:
+                // The first strip's offset, from the entry when it fits there.
+                if (e.count == 0 || !ReadTiffValues(file, e, true, 1, &values))
+                    return 0;
+                header->nDataOffset = values[0];
                 break;
-            case 277:
+            case TIFF_TAG_SAMPLES_PER_PIXEL:
                 header->nSamplesPerPixel = static_cast<uint16_t>(value);
                 break;
-            case 282:
-            case 283: {
-                unsigned char resolution[8];
-                ReadAt(file, value, resolution, 8);  // read but not used
+            case TIFF_TAG_X_RESOLUTION:
+            case TIFF_TAG_Y_RESOLUTION: {
+                ReadTiffValues(file, e, true, e.count != 0 ? 1 : 0, &values);  // read but not used
                 break;
             }
-            case 284:
+            case TIFF_TAG_PLANAR_CONFIGURATION:
                 header->nPlanarConfig = static_cast<uint16_t>(value & 0xFF);
                 break;
             default:

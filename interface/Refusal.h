@@ -80,7 +80,21 @@
     X(AwdNoColourMap, "palette picture without a colour map")                      \
     X(AwdTooFewSamples, "fewer samples per pixel than the colours need")           \
     /* TIFF */                                                                     \
-    X(TiffSignature, "not a TIFF file")
+    X(TiffSignature, "not a TIFF file")                                            \
+    X(TiffDirectoryCut, "TIFF directory cut short")                                \
+    X(TiffValuesOutsideFile, "TIFF directory values outside the file")             \
+    X(TiffMixedDepths, "samples of different bit depths")                          \
+    X(TiffPhotometric, "photometric interpretation not supported")                 \
+    X(TiffNoStrips, "no strip offsets")                                            \
+    X(TiffNoStripByteCounts, "no strip byte counts")                               \
+    X(TiffSeparatePlanes, "separate planes only uncompressed with 8-bit samples")  \
+    X(TiffTooFewSamples, "fewer samples per pixel than colour channels")           \
+    X(TiffCcittDepth, "CCITT data not one bit per pixel")                          \
+    X(TiffCcittInvalidCode, "invalid CCITT code")                                  \
+    X(TiffLzwNoClearCode, "LZW strip does not start with a clear code")            \
+    X(TiffLzwCodePastTable, "LZW code past the table")                             \
+    X(TiffStripCutShort, "strip data ends before its rows")                        \
+    X(TiffPlaneTable, "no planes to read the picture into")
 
 enum class Refusal : uint16_t {
 #define QUORVEL_REFUSAL_ENUM(name, text) name,

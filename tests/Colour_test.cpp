@@ -1,9 +1,9 @@
 // Colour table loading, the CMYK-to-RGB transform, and tables built by the
 // colour-table command checked against LittleCMS.
-#include "ByteOrder.h"
 #include "FormatTable.h"
 #include "ImageIo.h"
 #include "TestSupport.h"
+#include "TiffBuilder.h"
 #include "cvt_test.h"
 #include "quorvel.h"
 
@@ -29,58 +29,52 @@ struct TableLayout {
     uint32_t dirOffset = 8;
     int width = 289;
     int height = 289;
-    std::vector<uint16_t> bits = {8, 8, 8};  // one value: inline; empty: no tag
+    std::vector<uint16_t> bits = {8, 8, 8};  // one or two values: inline; empty: no tag
     int compression = 1;
     int samples = 3;
     int planar = 1;
     bool stripsOutOfLine = false;
+    bool shortStripsInEntry = false;  // two SHORT offsets in the value field
     std::vector<uint8_t> data;
 };
 
 std::vector<uint8_t> TableBytes(const TableLayout& s)
 {
-    struct E {
-        uint16_t tag, type;
-        uint32_t count, value;
-    };
-    std::vector<E> entries;
+    // The directory first (room for ten entries), then the values and the
+    // table data.
+    TiffBuilder b(true);
+    b.Pad(s.dirOffset + 2 + 12 * 10 + 4);
+    const uint32_t bitsAt = b.Shorts({s.bits.size() > 0 ? s.bits[0] : 0u, s.bits.size() > 1 ? s.bits[1] : 0u,
+                                      s.bits.size() > 2 ? s.bits[2] : 0u, 0u});
+    const uint32_t resAt = b.Longs({72, 1, 72, 1});
+    const uint32_t stripsAt = b.Longs({0, 0xFFFFFFFF});  // a second strip that is never used
+    const uint32_t dataAt = b.Blob(s.data);
     if (s.width >= 0)
-        entries.push_back({256, 3, 1, static_cast<uint32_t>(s.width)});
+        b.Short(TIFF_TAG_IMAGE_WIDTH, static_cast<uint32_t>(s.width));
     if (s.height >= 0)
-        entries.push_back({257, 3, 1, static_cast<uint32_t>(s.height)});
-    const uint32_t dirEnd = s.dirOffset + 2 + 12 * 10 + 4;
-    const uint32_t bitsAt = dirEnd, stripsAt = dirEnd + 8, resAt = dirEnd + 24, dataAt = dirEnd + 40;
+        b.Short(TIFF_TAG_IMAGE_LENGTH, static_cast<uint32_t>(s.height));
     if (s.bits.size() == 1)
-        entries.push_back({258, 3, 1, s.bits[0]});
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, s.bits[0]);
+    else if (s.bits.size() == 2)
+        b.ShortsInEntry(TIFF_TAG_BITS_PER_SAMPLE, {s.bits[0], s.bits[1]});
     else if (!s.bits.empty())
-        entries.push_back({258, 3, static_cast<uint32_t>(s.bits.size()), bitsAt});
+        b.Entry(TIFF_TAG_BITS_PER_SAMPLE, TIFF_TYPE_SHORT, static_cast<uint32_t>(s.bits.size()), bitsAt);
     if (s.compression >= 0)
-        entries.push_back({259, 3, 1, static_cast<uint32_t>(s.compression)});
-    entries.push_back({273, 4, s.stripsOutOfLine ? 2u : 1u, s.stripsOutOfLine ? stripsAt : dataAt});
+        b.Short(TIFF_TAG_COMPRESSION, static_cast<uint32_t>(s.compression));
+    if (s.shortStripsInEntry)
+        b.ShortsInEntry(TIFF_TAG_STRIP_OFFSETS, {dataAt, 0xFFFF});
+    else if (s.stripsOutOfLine)
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, TIFF_TYPE_LONG, 2, stripsAt);
+    else
+        b.Long(TIFF_TAG_STRIP_OFFSETS, dataAt);
     if (s.samples >= 0)
-        entries.push_back({277, 3, 1, static_cast<uint32_t>(s.samples)});
-    entries.push_back({282, 5, 1, resAt});
-    entries.push_back({283, 5, 1, resAt + 8});
+        b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, static_cast<uint32_t>(s.samples));
+    b.Entry(TIFF_TAG_X_RESOLUTION, TIFF_TYPE_RATIONAL, 1, resAt);
+    b.Entry(TIFF_TAG_Y_RESOLUTION, TIFF_TYPE_RATIONAL, 1, resAt + 8);
     if (s.planar >= 0)
-        entries.push_back({284, 3, 1, static_cast<uint32_t>(s.planar)});
-
-    std::vector<uint8_t> v(dataAt + s.data.size(), 0);
-    v[0] = v[1] = 'I';
-    StoreLE16(v.data() + 2, 42);
-    StoreLE32(v.data() + 4, s.dirOffset);
-    StoreLE16(v.data() + s.dirOffset, static_cast<uint16_t>(entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const size_t at = s.dirOffset + 2 + 12 * i;
-        StoreLE16(v.data() + at, entries[i].tag);
-        StoreLE16(v.data() + at + 2, entries[i].type);
-        StoreLE32(v.data() + at + 4, entries[i].count);
-        StoreLE32(v.data() + at + 8, entries[i].value);
-    }
-    for (size_t i = 0; i < s.bits.size() && i < 3; ++i)
-        StoreLE16(v.data() + bitsAt + 2 * i, s.bits[i]);
+        b.Short(TIFF_TAG_PLANAR_CONFIGURATION, static_cast<uint32_t>(s.planar));
+    std::vector<uint8_t> v = b.Build(0, s.dirOffset);
     StoreLE32(v.data() + stripsAt, dataAt);
-    StoreLE32(v.data() + stripsAt + 4, 0xFFFFFFFF);  // a second strip that is never used
-    std::memcpy(v.data() + dataAt, s.data.data(), s.data.size());
     return v;
 }
 
@@ -541,6 +535,26 @@ TEST_F(ColourTableLoad, ParseTableHeaderReportsTheFields)
     EXPECT_EQ(h.nSamplesPerPixel, 4);
     EXPECT_EQ(h.nPlanarConfig, 1);
     EXPECT_EQ(h.nDataOffset, bytes.size() - COLOUR_TABLE_USED);
+
+    // Values that fit in the entry are read from it: two BitsPerSample
+    // values and two SHORT strip offsets.
+    TableLayout inEntry = s;
+    inEntry.bits = {8, 8};
+    inEntry.stripsOutOfLine = false;
+    inEntry.shortStripsInEntry = true;
+    const std::vector<uint8_t> inEntryBytes = TableBytes(inEntry);
+    file.Close();
+    Install(host, inEntryBytes);
+    ASSERT_TRUE(file.Open((host + "/otd.cvt").c_str(), CFile::modeRead));
+    ASSERT_EQ(ParseTableHeader(file, &h), 1);
+    EXPECT_EQ(h.nBitsPerSample, 8);
+    EXPECT_EQ(h.nDataOffset, inEntryBytes.size() - COLOUR_TABLE_USED);
+    file.Close();
+    inEntry.bits = {8, 16};
+    Install(host, TableBytes(inEntry));
+    ASSERT_TRUE(file.Open((host + "/otd.cvt").c_str(), CFile::modeRead));
+    EXPECT_EQ(ParseTableHeader(file, &h), 0);
+    file.Close();
 
     // Fields start cleared: a directory without them leaves zeros.
     TableLayout bare = s;

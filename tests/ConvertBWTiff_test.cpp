@@ -1,5 +1,6 @@
 #include "ITiffIO.h"
 #include "TestSupport.h"
+#include "TiffBuilder.h"
 #include "TiffTestTools.h"
 #include "quorvel.h"
 
@@ -198,43 +199,29 @@ TEST(ConvertBWTiff, ReducesRgbAndPalettePictures)
 }
 
 namespace {
-void Put16(std::vector<uint8_t>& v, uint32_t x) { v.push_back(x & 0xFF); v.push_back((x >> 8) & 0xFF); }
-void Put32(std::vector<uint8_t>& v, uint32_t x) { Put16(v, x & 0xFFFF); Put16(v, x >> 16); }
-
 // A little-endian, uncompressed, single-strip TIFF built by hand, for what
 // the tools will not make: short colour maps, CCITT compression headers.
 std::vector<uint8_t> HandTiff(uint32_t w, uint32_t h, uint32_t bits, uint32_t spp, uint32_t photometric,
                               uint32_t compression, const std::vector<uint8_t>& strip,
                               const std::vector<uint16_t>& colourMap = {})
 {
-    const uint32_t stripAt = 8;
-    std::vector<uint8_t> f(stripAt + strip.size());
-    f[0] = f[1] = 'I';
-    f[2] = 42;
-    std::copy(strip.begin(), strip.end(), f.begin() + stripAt);
-    const uint32_t mapAt = static_cast<uint32_t>(f.size());
-    for (uint16_t v : colourMap)
-        Put16(f, v);
-    if (f.size() % 2)
-        f.push_back(0);
-    const uint32_t ifd = static_cast<uint32_t>(f.size());
-    f[4] = ifd & 0xFF;
-    f[5] = (ifd >> 8) & 0xFF;
-    struct E { uint16_t tag, type; uint32_t count, value; };
-    std::vector<E> e = {{256, 4, 1, w}, {257, 4, 1, h}, {258, 3, 1, bits}, {259, 3, 1, compression},
-                        {262, 3, 1, photometric}, {273, 4, 1, stripAt}, {277, 3, 1, spp},
-                        {278, 4, 1, h}, {279, 4, 1, static_cast<uint32_t>(strip.size())}};
+    TiffBuilder b(true);
+    const uint32_t stripAt = b.Blob(strip);
+    uint32_t mapAt = 0;
     if (!colourMap.empty())
-        e.push_back({320, 3, static_cast<uint32_t>(colourMap.size()), mapAt});
-    Put16(f, static_cast<uint32_t>(e.size()));
-    for (const E& x : e) {
-        Put16(f, x.tag);
-        Put16(f, x.type);
-        Put32(f, x.count);
-        Put32(f, x.value);
-    }
-    Put32(f, 0);
-    return f;
+        mapAt = b.Shorts(std::vector<uint32_t>(colourMap.begin(), colourMap.end()));
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, bits);
+    b.Short(TIFF_TAG_COMPRESSION, compression);
+    b.Short(TIFF_TAG_PHOTOMETRIC, photometric);
+    b.Long(TIFF_TAG_STRIP_OFFSETS, stripAt);
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, spp);
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, h);
+    b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, static_cast<uint32_t>(strip.size()));
+    if (!colourMap.empty())
+        b.Entry(TIFF_TAG_COLOR_MAP, TIFF_TYPE_SHORT, static_cast<uint32_t>(colourMap.size()), mapAt);
+    return b.Build();
 }
 }  // namespace
 
@@ -312,6 +299,10 @@ TEST(ConvertBWTiff, RefusalsLeaveTheDestinationAlone)
                                         "-colorspace CMYK", "-c none");
     const std::string ccitt = dir.File("ccitt.tif");
     ASSERT_TRUE(WriteFileBytes(ccitt, HandTiff(8, 2, 1, 1, 0, 2, {0x00, 0x00, 0x00, 0x00})));
+    // BlackIsZero CCITT: white runs read as 0 bits, which this file shows
+    // black; the writer has no CCITT, so the conversion is refused as well.
+    const std::string ccittBlackIsZero = dir.File("ccitt-biz.tif");
+    ASSERT_TRUE(WriteFileBytes(ccittBlackIsZero, HandTiff(8, 2, 1, 1, 1, 2, {0x00, 0x00, 0x00, 0x00})));
     const std::string notTiff = dir.File("text.tif");
     ASSERT_TRUE(WriteFileBytes(notTiff, {'h', 'e', 'l', 'l', 'o'}));
 
@@ -320,7 +311,7 @@ TEST(ConvertBWTiff, RefusalsLeaveTheDestinationAlone)
     struct Case {
         std::string src;
         uint32_t colour;
-    } cases[] = {{bw, 0}, {grey, 0xFF}, {grey, 0}, {cmyk, 0xFF}, {cmyk, 0}, {ccitt, 0xFF},
+    } cases[] = {{bw, 0}, {grey, 0xFF}, {grey, 0}, {cmyk, 0xFF}, {cmyk, 0}, {ccitt, 0xFF}, {ccittBlackIsZero, 0xFF},
                  {notTiff, 0xFF}, {dir.File("missing.tif"), 0xFF}};
     const std::vector<std::string> before = Listing(dir.path());
     for (const Case& c : cases) {

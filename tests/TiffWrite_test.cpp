@@ -1,4 +1,5 @@
 #include "ITiffIO.h"
+#include "ByteOrder.h"
 #include "TestSupport.h"
 #include "TiffTestTools.h"
 
@@ -23,14 +24,8 @@ struct ParsedTiff {
     std::vector<Entry> entries;
     std::vector<uint8_t> bytes;
 
-    uint32_t U16(size_t at) const
-    {
-        return intel ? bytes[at] | bytes[at + 1] << 8 : bytes[at] << 8 | bytes[at + 1];
-    }
-    uint32_t U32(size_t at) const
-    {
-        return intel ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
-    }
+    uint32_t U16(size_t at) const { return Load16(bytes.data() + at, !intel); }
+    uint32_t U32(size_t at) const { return Load32(bytes.data() + at, !intel); }
     const Entry* Find(uint16_t tag) const
     {
         for (auto& e : entries)
@@ -44,10 +39,9 @@ struct ParsedTiff {
         const Entry* e = Find(tag);
         if (e == nullptr)
             return UINT32_MAX;
-        const uint32_t b0 = e->raw[0], b1 = e->raw[1], b2 = e->raw[2], b3 = e->raw[3];
-        if (e->type == 3 && e->count == 1)
-            return intel ? b0 | b1 << 8 : b0 << 8 | b1;
-        return intel ? b0 | b1 << 8 | b2 << 16 | b3 << 24 : b0 << 24 | b1 << 16 | b2 << 8 | b3;
+        if (e->type == TIFF_TYPE_SHORT && e->count == 1)
+            return Load16(e->raw, !intel);
+        return Load32(e->raw, !intel);
     }
     std::vector<uint16_t> Tags() const
     {
@@ -196,27 +190,27 @@ TEST(TiffWriter, UncompressedRgbLayoutInBothByteOrders)
         EXPECT_EQ(t.ifdOffset, 15030u);
         EXPECT_EQ(t.Tags(), (std::vector<uint16_t>{256, 257, 258, 259, 262, 273, 277, 278, 279, 282,
                                                    283, 284, 296}));
-        EXPECT_EQ(t.Value(256), 100u);
-        EXPECT_EQ(t.Value(257), 50u);
-        EXPECT_EQ(t.Find(258)->count, 3u);
-        EXPECT_EQ(t.Value(258), 15008u);
+        EXPECT_EQ(t.Value(TIFF_TAG_IMAGE_WIDTH), 100u);
+        EXPECT_EQ(t.Value(TIFF_TAG_IMAGE_LENGTH), 50u);
+        EXPECT_EQ(t.Find(TIFF_TAG_BITS_PER_SAMPLE)->count, 3u);
+        EXPECT_EQ(t.Value(TIFF_TAG_BITS_PER_SAMPLE), 15008u);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(t.U16(15008 + 2 * i), 8u);
-        EXPECT_EQ(t.Value(259), 1u);
-        EXPECT_EQ(t.Value(262), 2u);
-        EXPECT_EQ(t.Value(273), 8u);
-        EXPECT_EQ(t.Value(277), 3u);
-        EXPECT_EQ(t.Value(278), 50u);
-        EXPECT_EQ(t.Value(279), 15000u);
-        EXPECT_EQ(t.Value(282), 15014u);
-        EXPECT_EQ(t.Value(283), 15022u);
+        EXPECT_EQ(t.Value(TIFF_TAG_COMPRESSION), 1u);
+        EXPECT_EQ(t.Value(TIFF_TAG_PHOTOMETRIC), 2u);
+        EXPECT_EQ(t.Value(TIFF_TAG_STRIP_OFFSETS), 8u);
+        EXPECT_EQ(t.Value(TIFF_TAG_SAMPLES_PER_PIXEL), 3u);
+        EXPECT_EQ(t.Value(TIFF_TAG_ROWS_PER_STRIP), 50u);
+        EXPECT_EQ(t.Value(TIFF_TAG_STRIP_BYTE_COUNTS), 15000u);
+        EXPECT_EQ(t.Value(TIFF_TAG_X_RESOLUTION), 15014u);
+        EXPECT_EQ(t.Value(TIFF_TAG_Y_RESOLUTION), 15022u);
         EXPECT_EQ(t.U32(15014), 300u);
         EXPECT_EQ(t.U32(15018), 1u);
-        EXPECT_EQ(t.Value(284), 1u);
-        EXPECT_EQ(t.Value(296), 2u);
+        EXPECT_EQ(t.Value(TIFF_TAG_PLANAR_CONFIGURATION), 1u);
+        EXPECT_EQ(t.Value(TIFF_TAG_RESOLUTION_UNIT), 2u);
         // A SHORT leaves the second half of its value field zero.
-        EXPECT_EQ(t.Find(259)->raw[2], 0);
-        EXPECT_EQ(t.Find(259)->raw[3], 0);
+        EXPECT_EQ(t.Find(TIFF_TAG_COMPRESSION)->raw[2], 0);
+        EXPECT_EQ(t.Find(TIFF_TAG_COMPRESSION)->raw[3], 0);
         EXPECT_EQ(t.U32(15030 + 2 + 13 * 12), 0u);  // no next directory
         // The strip holds the interleaved samples.
         EXPECT_EQ(t.bytes[8 + (7 * 100 + 9) * 3 + 2], s.Sample(9, 7, 2));
@@ -244,20 +238,20 @@ TEST(TiffWriter, BilevelIsBigEndianUncompressedWithItsColourMap)
     // Colour map: red 0, 0xFF00; green 0, 0xFF00; blue 0, 0xFF00.
     const std::vector<uint8_t> map(t.bytes.begin() + 8, t.bytes.begin() + 20);
     EXPECT_EQ(map, (std::vector<uint8_t>{0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0}));
-    EXPECT_EQ(t.Value(273), 20u);
-    EXPECT_EQ(t.Value(279), 6u);
+    EXPECT_EQ(t.Value(TIFF_TAG_STRIP_OFFSETS), 20u);
+    EXPECT_EQ(t.Value(TIFF_TAG_STRIP_BYTE_COUNTS), 6u);
     EXPECT_EQ(t.bytes[20], 0x81);
     EXPECT_EQ(t.bytes[21], 0x80);
-    EXPECT_EQ(t.Value(258), 1u);
-    EXPECT_EQ(t.Value(259), 1u);
-    EXPECT_EQ(t.Value(262), 1u);
-    ASSERT_NE(t.Find(320), nullptr);
-    EXPECT_EQ(t.Find(320)->count, 6u);
-    EXPECT_EQ(t.Value(320), 8u);
+    EXPECT_EQ(t.Value(TIFF_TAG_BITS_PER_SAMPLE), 1u);
+    EXPECT_EQ(t.Value(TIFF_TAG_COMPRESSION), 1u);
+    EXPECT_EQ(t.Value(TIFF_TAG_PHOTOMETRIC), 1u);
+    ASSERT_NE(t.Find(TIFF_TAG_COLOR_MAP), nullptr);
+    EXPECT_EQ(t.Find(TIFF_TAG_COLOR_MAP)->count, 6u);
+    EXPECT_EQ(t.Value(TIFF_TAG_COLOR_MAP), 8u);
     EXPECT_EQ(t.Tags().back(), 320);
-    EXPECT_EQ(t.U32(t.Value(282)), 72u);
-    EXPECT_EQ(t.U32(t.Value(282) + 4), 1u);
-    EXPECT_EQ(t.U32(t.Value(283)), 200u);
+    EXPECT_EQ(t.U32(t.Value(TIFF_TAG_X_RESOLUTION)), 72u);
+    EXPECT_EQ(t.U32(t.Value(TIFF_TAG_X_RESOLUTION) + 4), 1u);
+    EXPECT_EQ(t.U32(t.Value(TIFF_TAG_Y_RESOLUTION)), 200u);
     EXPECT_EQ(s.io.m_nBitsPerSample, 1);
     ExpectLibtiffClean(path);
     const std::vector<uint8_t> rgb = MagickRgb(path);
@@ -275,15 +269,15 @@ TEST(TiffWriter, LzwRowsPerStripPredictorAndExtraSamples)
         const std::string path = dir.File("lzw500.tif");
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
-        EXPECT_EQ(t.Value(278), 4u);
-        EXPECT_EQ(t.Find(273)->count, 3u);
+        EXPECT_EQ(t.Value(TIFF_TAG_ROWS_PER_STRIP), 4u);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, 3u);
         const std::vector<uint16_t> tags = t.Tags();
         ASSERT_EQ(tags.size(), 14u);
         EXPECT_EQ(tags[12], 296);
         EXPECT_EQ(tags[13], 317);
-        EXPECT_EQ(t.Value(317), 2u);
+        EXPECT_EQ(t.Value(TIFF_TAG_PREDICTOR), 2u);
         // Multi-strip tables lie out of line, offsets then counts, before the IFD.
-        const uint32_t offsets = t.Value(273), counts = t.Value(279);
+        const uint32_t offsets = t.Value(TIFF_TAG_STRIP_OFFSETS), counts = t.Value(TIFF_TAG_STRIP_BYTE_COUNTS);
         EXPECT_EQ(counts, offsets + 12);
         EXPECT_EQ(t.ifdOffset, counts + 12);
         EXPECT_EQ(t.U32(offsets), 8u);
@@ -296,8 +290,8 @@ TEST(TiffWriter, LzwRowsPerStripPredictorAndExtraSamples)
         const std::string path = dir.File("lzw1400.tif");
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
-        EXPECT_EQ(t.Value(278), 1u);
-        EXPECT_EQ(t.Find(273)->count, 3u);
+        EXPECT_EQ(t.Value(TIFF_TAG_ROWS_PER_STRIP), 1u);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, 3u);
         ExpectLibtiffClean(path);
     }
     {
@@ -307,8 +301,8 @@ TEST(TiffWriter, LzwRowsPerStripPredictorAndExtraSamples)
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
         ASSERT_EQ(t.Tags().back(), 338);
-        EXPECT_EQ(t.Find(338)->count, 1u);
-        EXPECT_EQ(t.Value(338), 0u);
+        EXPECT_EQ(t.Find(TIFF_TAG_EXTRA_SAMPLES)->count, 1u);
+        EXPECT_EQ(t.Value(TIFF_TAG_EXTRA_SAMPLES), 0u);
         EXPECT_EQ(t.entries.size(), 14u);
         ExpectLibtiffClean(path);
         ExpectRgbPixels(path, s);
@@ -326,9 +320,9 @@ TEST(TiffWriter, ManyExtraSamplesLieOutOfLine)
     ASSERT_EQ(s.Write(path), 1);
     const ParsedTiff t = Parse(path);
     ASSERT_EQ(t.Tags().back(), 338);
-    EXPECT_EQ(t.Find(338)->count, 3u);
-    const uint32_t at = t.Value(338);
-    EXPECT_EQ(at, t.Value(258) + 12);  // after the six BitsPerSample values
+    EXPECT_EQ(t.Find(TIFF_TAG_EXTRA_SAMPLES)->count, 3u);
+    const uint32_t at = t.Value(TIFF_TAG_EXTRA_SAMPLES);
+    EXPECT_EQ(at, t.Value(TIFF_TAG_BITS_PER_SAMPLE) + 12);  // after the six BitsPerSample values
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(t.U16(at + 2 * i), 0u);
     ExpectLibtiffClean(path);
@@ -395,11 +389,11 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             }
             ASSERT_EQ(written, 1);
             const ParsedTiff t = Parse(path);
-            EXPECT_GT(t.Find(273)->count, 1u);
-            EXPECT_EQ(t.Value(259), static_cast<uint32_t>(compression));
+            EXPECT_GT(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, 1u);
+            EXPECT_EQ(t.Value(TIFF_TAG_COMPRESSION), static_cast<uint32_t>(compression));
             if (compression == TIFF_COMPRESSION_LZW) {
                 // The first strip's code stream clears its table along the way.
-                const uint32_t off = t.U32(t.Value(273)), len = t.U32(t.Value(279));
+                const uint32_t off = t.U32(t.Value(TIFF_TAG_STRIP_OFFSETS)), len = t.U32(t.Value(TIFF_TAG_STRIP_BYTE_COUNTS));
                 const LzwDecoded d = DecodeLzwReference(
                     std::vector<uint8_t>(t.bytes.begin() + off, t.bytes.begin() + off + len));
                 ASSERT_TRUE(d.ok);
@@ -412,6 +406,32 @@ TEST(TiffWriter, RoundTripsThroughLibtiff)
             ExpectRgbPixels(path, s);
             ExpectOwnReaderPixels(path, s);
         }
+    }
+}
+
+// Two samples a pixel (grey and an extra sample): both depths lie in the
+// BitsPerSample entry, each in the file's byte order.
+TEST(TiffWriter, TwoSamplesPerPixelKeepBothDepthsInTheEntry)
+{
+    QUORVEL_REQUIRE_TOOL("tiffinfo");
+    TempDir dir;
+    for (int intel : {1, 0}) {
+        WriterSetup s(9, 4, 2, COLOR_GREY, TIFF_COMPRESSION_NONE, intel);
+        s.io.m_nChannels = 1;
+        const std::string path = dir.File(intel ? "ga-ii.tif" : "ga-mm.tif");
+        ASSERT_EQ(s.Write(path), 1);
+        const ParsedTiff t = Parse(path);
+        const Entry* bits = t.Find(TIFF_TAG_BITS_PER_SAMPLE);
+        ASSERT_NE(bits, nullptr);
+        EXPECT_EQ(bits->count, 2u);
+        EXPECT_EQ(Load16(bits->raw, !intel), 8u);
+        EXPECT_EQ(Load16(bits->raw + 2, !intel), 8u);
+        ExpectLibtiffClean(path);
+        CTiffIo io(path.c_str());
+        ASSERT_TRUE(io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        ASSERT_EQ(io.ReadHeader(), 1);
+        EXPECT_EQ(io.m_nBitsPerSample, 8);
+        EXPECT_EQ(io.m_nSamplesPerPixel, 2u);
     }
 }
 
@@ -428,8 +448,8 @@ TEST(TiffWriter, UnusableResolutionsBecome72)
         const std::string path = dir.File("res" + std::to_string(i) + ".tif");
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
-        EXPECT_EQ(t.U32(t.Value(282)), expected[i]) << i;
-        EXPECT_EQ(t.U32(t.Value(283)), 96u);
+        EXPECT_EQ(t.U32(t.Value(TIFF_TAG_X_RESOLUTION)), expected[i]) << i;
+        EXPECT_EQ(t.U32(t.Value(TIFF_TAG_Y_RESOLUTION)), 96u);
     }
 }
 
@@ -450,10 +470,10 @@ TEST(TiffWriter, SmallMemoryGivesSeveralStrips)
         }
         ASSERT_EQ(r, 1);
         const ParsedTiff t = Parse(dir.File("bw.tif"));
-        const uint32_t rows = t.Value(278);
+        const uint32_t rows = t.Value(TIFF_TAG_ROWS_PER_STRIP);
         EXPECT_LT(rows, 300u);
-        EXPECT_EQ(t.Find(273)->count, (300 + rows - 1) / rows);
-        EXPECT_GT(t.Find(273)->count, 1u);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, (300 + rows - 1) / rows);
+        EXPECT_GT(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, 1u);
         ExpectLibtiffClean(dir.File("bw.tif"));
         ExpectOwnReaderPixels(dir.File("bw.tif"), s);
     }
@@ -466,9 +486,9 @@ TEST(TiffWriter, SmallMemoryGivesSeveralStrips)
         }
         ASSERT_EQ(r, 1);
         const ParsedTiff t = Parse(dir.File("rgb.tif"));
-        const uint32_t rows = t.Value(278);
+        const uint32_t rows = t.Value(TIFF_TAG_ROWS_PER_STRIP);
         EXPECT_LT(rows, 300u);
-        EXPECT_EQ(t.Find(273)->count, (300 + rows - 1) / rows);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, (300 + rows - 1) / rows);
         ExpectLibtiffClean(dir.File("rgb.tif"));
         ExpectRgbPixels(dir.File("rgb.tif"), s);
         ExpectOwnReaderPixels(dir.File("rgb.tif"), s);
@@ -488,12 +508,12 @@ TEST(TiffWriter, LargeTablesRowsAndCodeStreams)
         const std::string path = dir.File("tall.tif");
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
-        EXPECT_EQ(t.Find(273)->count, h);
-        EXPECT_EQ(t.Find(279)->count, h);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_OFFSETS)->count, h);
+        EXPECT_EQ(t.Find(TIFF_TAG_STRIP_BYTE_COUNTS)->count, h);
         // The last strip ends where the resolutions begin, just before the tables.
-        const uint32_t offsets = t.Value(273), counts = t.Value(279);
-        EXPECT_EQ(t.U32(offsets + 4 * (h - 1)) + t.U32(counts + 4 * (h - 1)), t.Value(282));
-        EXPECT_EQ(offsets, t.Value(283) + 8);
+        const uint32_t offsets = t.Value(TIFF_TAG_STRIP_OFFSETS), counts = t.Value(TIFF_TAG_STRIP_BYTE_COUNTS);
+        EXPECT_EQ(t.U32(offsets + 4 * (h - 1)) + t.U32(counts + 4 * (h - 1)), t.Value(TIFF_TAG_X_RESOLUTION));
+        EXPECT_EQ(offsets, t.Value(TIFF_TAG_Y_RESOLUTION) + 8);
         EXPECT_EQ(counts, offsets + 4 * h);
         ExpectLibtiffClean(path);
         ExpectOwnReaderPixels(path, s);
@@ -513,7 +533,7 @@ TEST(TiffWriter, LargeTablesRowsAndCodeStreams)
         const std::string path = dir.File("widelzw.tif");
         ASSERT_EQ(s.Write(path), 1);
         const ParsedTiff t = Parse(path);
-        EXPECT_GT(t.Value(279), 632768u);
+        EXPECT_GT(t.Value(TIFF_TAG_STRIP_BYTE_COUNTS), 632768u);
         ExpectLibtiffClean(path);
         ExpectOwnReaderPixels(path, s);
     }

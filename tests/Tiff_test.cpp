@@ -3,120 +3,24 @@
 // damaged input.
 #include "ITiffIO.h"
 #include "TestSupport.h"
+#include "TiffBuilder.h"
 #include "TiffRowSink.h"
+#include "Quorvel.h"
 #include "quorvel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-bool CcittTablesConsistent();
-
 namespace {
 
-// ---- a small TIFF writer for hand-made files ---------------------------------
-
-constexpr uint16_t SHORT = 3;
-constexpr uint16_t LONG = 4;
-constexpr uint16_t RATIONAL = 5;
-
-class TiffBuilder {
-public:
-    explicit TiffBuilder(bool intel) : m_intel(intel)
-    {
-        m_data = {static_cast<uint8_t>(intel ? 'I' : 'M'), static_cast<uint8_t>(intel ? 'I' : 'M')};
-        Put16(m_data, 42);
-        Put32(m_data, 0);
-    }
-    void Put16(std::vector<uint8_t>& v, uint32_t x) const
-    {
-        if (m_intel) {
-            v.push_back(x & 0xFF);
-            v.push_back((x >> 8) & 0xFF);
-        } else {
-            v.push_back((x >> 8) & 0xFF);
-            v.push_back(x & 0xFF);
-        }
-    }
-    void Put32(std::vector<uint8_t>& v, uint32_t x) const
-    {
-        if (m_intel) {
-            Put16(v, x & 0xFFFF);
-            Put16(v, x >> 16);
-        } else {
-            Put16(v, x >> 16);
-            Put16(v, x & 0xFFFF);
-        }
-    }
-    // Appends raw bytes; returns their offset.
-    uint32_t Blob(const std::vector<uint8_t>& bytes)
-    {
-        if (m_data.size() & 1)
-            m_data.push_back(0);
-        const uint32_t at = static_cast<uint32_t>(m_data.size());
-        m_data.insert(m_data.end(), bytes.begin(), bytes.end());
-        return at;
-    }
-    uint32_t Shorts(const std::vector<uint32_t>& values)
-    {
-        std::vector<uint8_t> b;
-        for (uint32_t v : values)
-            Put16(b, v);
-        return Blob(b);
-    }
-    uint32_t Longs(const std::vector<uint32_t>& values)
-    {
-        std::vector<uint8_t> b;
-        for (uint32_t v : values)
-            Put32(b, v);
-        return Blob(b);
-    }
-    // An entry whose value field holds `value` (a lone SHORT in its first two
-    // bytes, anything else as 32 bits).
-    void Entry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value)
-    {
-        std::vector<uint8_t> e;
-        Put16(e, tag);
-        Put16(e, type);
-        Put32(e, count);
-        if (type == SHORT && count == 1) {
-            Put16(e, value);
-            e.push_back(0);
-            e.push_back(0);
-        } else {
-            Put32(e, value);
-        }
-        m_entries.push_back(e);
-    }
-    void Short(uint16_t tag, uint32_t value) { Entry(tag, SHORT, 1, value); }
-    void Long(uint16_t tag, uint32_t value) { Entry(tag, LONG, 1, value); }
-    void Rational(uint16_t tag, uint32_t num, uint32_t den) { Entry(tag, RATIONAL, 1, Longs({num, den})); }
-    // The file, with the directory last; `next` is the next-IFD offset.
-    std::vector<uint8_t> Build(uint32_t next = 0)
-    {
-        std::vector<uint8_t> out = m_data;
-        if (out.size() & 1)
-            out.push_back(0);
-        const uint32_t ifd = static_cast<uint32_t>(out.size());
-        Put16(out, static_cast<uint32_t>(m_entries.size()));
-        for (const auto& e : m_entries)
-            out.insert(out.end(), e.begin(), e.end());
-        Put32(out, next);
-        std::vector<uint8_t> head;
-        Put32(head, ifd);
-        std::copy(head.begin(), head.end(), out.begin() + 4);
-        return out;
-    }
-    size_t Size() const { return m_data.size(); }
-
-private:
-    bool m_intel;
-    std::vector<uint8_t> m_data;
-    std::vector<std::vector<uint8_t>> m_entries;
-};
+constexpr uint16_t SHORT = TIFF_TYPE_SHORT;
+constexpr uint16_t LONG = TIFF_TYPE_LONG;
 
 // A reader on bytes written to a temporary file.
 class Loaded {
@@ -158,21 +62,21 @@ std::vector<uint8_t> GreyFile(bool intel, uint32_t w, uint32_t h, uint32_t rps,
         offsets[i] = b.Blob(strips[i]);
         counts[i] = static_cast<uint32_t>(strips[i].size());
     }
-    b.Long(256, w);
-    b.Long(257, h);
-    b.Short(258, 8);
-    b.Short(259, compression);
-    b.Short(262, 1);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+    b.Short(TIFF_TAG_COMPRESSION, compression);
+    b.Short(TIFF_TAG_PHOTOMETRIC, 1);
     if (strips.size() == 1)
-        b.Long(273, offsets[0]);
+        b.Long(TIFF_TAG_STRIP_OFFSETS, offsets[0]);
     else
-        b.Entry(273, LONG, static_cast<uint32_t>(strips.size()), b.Longs(offsets));
-    b.Short(277, 1);
-    b.Long(278, rps);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, static_cast<uint32_t>(strips.size()), b.Longs(offsets));
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 1);
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, rps);
     if (strips.size() == 1)
-        b.Long(279, counts[0]);
+        b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, counts[0]);
     else
-        b.Entry(279, LONG, static_cast<uint32_t>(strips.size()), b.Longs(counts));
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, static_cast<uint32_t>(strips.size()), b.Longs(counts));
     return b.Build();
 }
 
@@ -182,16 +86,17 @@ TEST(TiffHeader, ByteOrderMarkAndVersion)
 {
     {
         TiffBuilder b(true);
-        b.Long(256, 5);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
         auto bytes = b.Build();
         bytes[2] = 43;
         Loaded f(bytes);
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffSignature);
     }
     {
         TiffBuilder b(false);
-        b.Long(256, 5);
-        b.Short(257, 7);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
+        b.Short(TIFF_TAG_IMAGE_LENGTH, 7);
         auto bytes = b.Build();
         ASSERT_EQ(bytes[2], 0x00);
         ASSERT_EQ(bytes[3], 0x2A);
@@ -207,28 +112,32 @@ TEST(TiffHeader, ByteOrderMarkAndVersion)
         bytes[1] = 'M';
         Loaded f(bytes);
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffSignature);
     }
     // Too short for the header; directory beyond the end; entry cut short.
     Loaded shortFile({'I', 'I', 42, 0, 8});
     EXPECT_EQ(shortFile.Header(), 0);
+    EXPECT_EQ(shortFile.io.m_nRefusal, Refusal::TiffSignature);
     TiffBuilder b(true);
-    b.Long(256, 5);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
     auto bytes = b.Build();
     std::vector<uint8_t> far = bytes;
     far[4] = 0xF0;
     far[7] = 0x7F;
     Loaded beyond(far);
     EXPECT_EQ(beyond.Header(), 0);
+    EXPECT_EQ(beyond.io.m_nRefusal, Refusal::TiffDirectoryCut);
     bytes.resize(bytes.size() - 8);
     Loaded cut(bytes);
     EXPECT_EQ(cut.Header(), 0);
+    EXPECT_EQ(cut.io.m_nRefusal, Refusal::TiffDirectoryCut);
 }
 
 TEST(TiffHeader, DefaultsWhenTagsAreMissing)
 {
     TiffBuilder b(true);
-    b.Long(256, 10);
-    b.Long(257, 20);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 10);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, 20);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nColorMode, 0);
@@ -245,7 +154,7 @@ TEST(TiffHeader, DefaultsWhenTagsAreMissing)
 
     for (uint32_t photometric : {2u, 5u}) {
         TiffBuilder c(false);
-        c.Short(262, photometric);
+        c.Short(TIFF_TAG_PHOTOMETRIC, photometric);
         Loaded g(c.Build());
         ASSERT_EQ(g.Header(), 1);
         EXPECT_EQ(g.io.m_nSamplesPerPixel, photometric == 2 ? 3u : 4u);
@@ -253,9 +162,10 @@ TEST(TiffHeader, DefaultsWhenTagsAreMissing)
     }
     for (uint32_t photometric : {4u, 6u, 8u, 32844u}) {
         TiffBuilder c(true);
-        c.Short(262, photometric);
+        c.Short(TIFF_TAG_PHOTOMETRIC, photometric);
         Loaded g(c.Build());
         EXPECT_EQ(g.Header(), 0) << photometric;
+        EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffPhotometric);
     }
 }
 
@@ -268,8 +178,8 @@ TEST(TiffHeader, BilevelDefaultPaletteAndGreyModes)
     } cases[] = {{0, 1, COLOR_BILEVEL, 255}, {1, 1, COLOR_BILEVEL, 0}, {1, 8, COLOR_GREY, 0}, {0, 4, COLOR_GREY, 0}};
     for (const Case& c : cases) {
         TiffBuilder b(true);
-        b.Short(258, c.bits);
-        b.Short(262, c.photometric);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, c.bits);
+        b.Short(TIFF_TAG_PHOTOMETRIC, c.photometric);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_nColorMode, c.mode);
@@ -299,18 +209,18 @@ TEST(TiffHeader, ResolutionAndUnit)
                  {true, 1, 600, 2, 300.0f}, {false, 0, 7, 0, 72.0f}};
     for (const Case& c : cases) {
         TiffBuilder b(c.value % 2 == 0);
-        b.Rational(282, c.num, c.den);
-        b.Rational(283, c.num, c.den);
+        b.Rational(TIFF_TAG_X_RESOLUTION, c.num, c.den);
+        b.Rational(TIFF_TAG_Y_RESOLUTION, c.num, c.den);
         if (c.unit)
-            b.Short(296, c.value);
+            b.Short(TIFF_TAG_RESOLUTION_UNIT, c.value);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_FLOAT_EQ(f.io.m_fXRes, c.x);
         EXPECT_FLOAT_EQ(f.io.m_fYRes, c.x);
     }
     TiffBuilder b(true);
-    b.Rational(282, 300, 1);
-    b.Short(296, 3);
+    b.Rational(TIFF_TAG_X_RESOLUTION, 300, 1);
+    b.Short(TIFF_TAG_RESOLUTION_UNIT, 3);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_NEAR(f.io.m_fXRes, 761.98499f, 1e-3);
@@ -321,33 +231,39 @@ TEST(TiffHeader, BitsPerSampleForms)
     for (bool intel : {true, false}) {
         {
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 16}));
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 16}));
             Loaded f(b.Build());
             EXPECT_EQ(f.Header(), 0);
+            EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffMixedDepths);
         }
         {
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 8}));
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             EXPECT_EQ(f.io.m_nBitsPerSample, 8);
         }
         {
-            // Two values in the field: the first in a little-endian file,
-            // the second in a big-endian one.
+            // Two values fit in the value field and are read from it in the
+            // file's byte order, under the same rule as any other count.
             TiffBuilder b(intel);
-            // The values 4 then 16 in the file's order.
-            b.Entry(258, SHORT, 2, intel ? (4u | (16u << 16)) : ((4u << 16) | 16u));
+            b.ShortsInEntry(TIFF_TAG_BITS_PER_SAMPLE, {4, 4});
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
-            EXPECT_EQ(f.io.m_nBitsPerSample, intel ? 4 : 16);
+            EXPECT_EQ(f.io.m_nBitsPerSample, 4);
+            TiffBuilder c(intel);
+            c.ShortsInEntry(TIFF_TAG_BITS_PER_SAMPLE, {4, 16});
+            Loaded g(c.Build());
+            EXPECT_EQ(g.Header(), 0);
+            EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffMixedDepths);
         }
         {
             // Values out of the file are refused.
             TiffBuilder b(intel);
-            b.Entry(258, SHORT, 3, 0x7FFFFFF0);
+            b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, 0x7FFFFFF0);
             Loaded f(b.Build());
             EXPECT_EQ(f.Header(), 0);
+            EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
         }
     }
 }
@@ -356,11 +272,11 @@ TEST(TiffHeader, ColourMapScalingAndSize)
 {
     for (bool intel : {true, false}) {
         TiffBuilder b(intel);
-        b.Short(262, 3);
-        b.Short(258, 8);
+        b.Short(TIFF_TAG_PHOTOMETRIC, 3);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
         // Two 16-bit entries and one entry of 8-bit values in 16-bit fields.
         const uint32_t map = b.Shorts({0xFFFF, 0x8000, 0x0000, 0x1234, 0x00FF, 0x0010, 0x0000, 0xFFFF, 0x0080});
-        b.Entry(320, SHORT, 9, map);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 9, map);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nPaletteSize, 3u);
@@ -386,8 +302,8 @@ TEST(TiffHeader, ColourMapScalingAndSize)
         for (uint32_t c = 0; c < 3; ++c)
             for (uint32_t i = 0; i < 300; ++i)
                 map.push_back(((i + c * 7) % 256) << 8);
-        b.Short(262, 3);
-        b.Entry(320, SHORT, 900, b.Shorts(map));
+        b.Short(TIFF_TAG_PHOTOMETRIC, 3);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 900, b.Shorts(map));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nPaletteSize, 256u);
@@ -398,15 +314,16 @@ TEST(TiffHeader, ColourMapScalingAndSize)
     {
         // A map that the file does not hold is refused.
         TiffBuilder b(true);
-        b.Entry(320, SHORT, 768, 100);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 768, 100);
         Loaded f(b.Build());
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
     }
     {
         // A colour map takes precedence over the bilevel default palette.
         TiffBuilder b(true);
-        b.Short(262, 0);
-        b.Entry(320, SHORT, 6, b.Shorts({0x1000, 0x2000, 0x3000, 0x4000, 0x5000, 0x6000}));
+        b.Short(TIFF_TAG_PHOTOMETRIC, 0);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 6, b.Shorts({0x1000, 0x2000, 0x3000, 0x4000, 0x5000, 0x6000}));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_nColorMode, COLOR_BILEVEL);
@@ -420,7 +337,7 @@ TEST(TiffHeader, StripTables)
     {
         // Big-endian single SHORT StripOffsets and a SHORT table of counts.
         TiffBuilder b(false);
-        b.Short(273, 0x1234);
+        b.Short(TIFF_TAG_STRIP_OFFSETS, 0x1234);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nStrips, 1u);
@@ -432,10 +349,10 @@ TEST(TiffHeader, StripTables)
         TiffBuilder b(intel);
         const uint32_t counts = b.Longs({10, 20, 30});
         const uint32_t offsets = b.Shorts({100, 200, 300});
-        b.Entry(279, LONG, 3, counts);
-        b.Entry(273, SHORT, 3, offsets);
-        b.Short(338, 2);
-        b.Long(34377, 12345);
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 3, counts);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, SHORT, 3, offsets);
+        b.Short(TIFF_TAG_EXTRA_SAMPLES, 2);
+        b.Long(TIFF_TAG_PHOTOSHOP, 12345);
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         ASSERT_EQ(f.io.m_nStrips, 3u);
@@ -446,19 +363,73 @@ TEST(TiffHeader, StripTables)
     {
         // A table that the file does not hold is refused.
         TiffBuilder b(true);
-        b.Entry(273, LONG, 1000, 8);
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 1000, 8);
         Loaded f(b.Build());
         EXPECT_EQ(f.Header(), 0);
+        EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffValuesOutsideFile);
     }
     {
         // A counts table shorter than the strips: the rest are empty.
         TiffBuilder b(true);
-        b.Entry(273, LONG, 3, b.Longs({8, 9, 10}));
-        b.Entry(279, LONG, 2, b.Longs({1, 1}));
+        b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 3, b.Longs({8, 9, 10}));
+        b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 2, b.Longs({1, 1}));
         Loaded f(b.Build());
         ASSERT_EQ(f.Header(), 1);
         EXPECT_EQ(f.io.m_pStripByteCounts[1], 1u);
         EXPECT_EQ(f.io.m_pStripByteCounts[2], 0u);
+    }
+}
+
+// Strip tables whose values fit in the entry are read from it, larger ones
+// at their offset, in both byte orders; the pictures preview in full.
+TEST(TiffHeader, StripTablesInTheEntryAndAtAnOffset)
+{
+    const uint32_t w = 3, h = 8;
+    std::vector<uint8_t> pixels(w * h);
+    for (uint32_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 11);
+    enum Layout { TwoShortsInEntry, OneLong, FourShortsAtOffset };
+    for (bool intel : {true, false}) {
+        for (Layout layout : {TwoShortsInEntry, OneLong, FourShortsAtOffset}) {
+            const uint32_t strips = layout == TwoShortsInEntry ? 2 : layout == OneLong ? 1 : 4;
+            const uint32_t rps = h / strips;
+            TiffBuilder b(intel);
+            std::vector<uint32_t> offsets, counts;
+            for (uint32_t s = 0; s < strips; ++s) {
+                const auto first = pixels.begin() + s * rps * w;
+                offsets.push_back(b.Blob(std::vector<uint8_t>(first, first + rps * w)));
+                counts.push_back(rps * w);
+            }
+            b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+            b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+            b.Long(TIFF_TAG_ROWS_PER_STRIP, rps);
+            if (layout == TwoShortsInEntry) {
+                b.ShortsInEntry(TIFF_TAG_STRIP_OFFSETS, offsets);
+                b.ShortsInEntry(TIFF_TAG_STRIP_BYTE_COUNTS, counts);
+            } else if (layout == OneLong) {
+                b.Long(TIFF_TAG_STRIP_OFFSETS, offsets[0]);
+                b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, counts[0]);
+            } else {
+                b.Entry(TIFF_TAG_STRIP_OFFSETS, SHORT, 4, b.Shorts(offsets));
+                b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, SHORT, 4, b.Shorts(counts));
+            }
+            Loaded f(b.Build());
+            ASSERT_EQ(f.Header(), 1) << intel << " " << layout;
+            ASSERT_EQ(f.io.m_nStrips, strips);
+            for (uint32_t s = 0; s < strips; ++s) {
+                EXPECT_EQ(f.io.m_pStripOffsets[s], offsets[s]) << intel << " " << layout;
+                EXPECT_EQ(f.io.m_pStripByteCounts[s], counts[s]) << intel << " " << layout;
+            }
+            ImageSummary summary;
+            f.io.m_file.Close();
+            ASSERT_EQ(GetQuorvel(f.path().c_str(), &summary, 2, nullptr), 1) << intel << " " << layout;
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    ASSERT_EQ(summary.pPreviewBits[(h - 1 - y) * 12 + 3 * x], pixels[y * w + x]) << x << "," << y;
+            QuorvelFreePreview(summary.pPreviewBits);
+        }
     }
 }
 
@@ -467,11 +438,11 @@ TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
     // A second directory, which would set the width to 99, follows the first
     // and is named by its next-directory offset.
     TiffBuilder b(true);
-    b.Long(256, 5);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 5);
     std::vector<uint8_t> bytes = b.Build(0);
     const uint32_t second = static_cast<uint32_t>(bytes.size());
     TiffBuilder other(true);
-    other.Long(256, 99);
+    other.Long(TIFF_TAG_IMAGE_WIDTH, 99);
     const std::vector<uint8_t> tail = other.Build();
     bytes.insert(bytes.end(), tail.begin() + 8, tail.end());
     const size_t next = second - 4;
@@ -480,379 +451,6 @@ TEST(TiffHeader, OnlyTheFirstDirectoryIsRead)
     Loaded f(bytes);
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nWidth, 5u);
-}
-
-// ---- PackBits ---------------------------------------------------------------
-
-struct StripDecoder {
-    explicit StripDecoder(std::vector<uint8_t> bytes) : io("x.tif"), data(std::move(bytes))
-    {
-        io.m_pStripBuf = data.data();
-        io.m_nStripLen = static_cast<uint32_t>(data.size());
-        io.m_nStripPos = 0;
-    }
-    ~StripDecoder() { io.m_pStripBuf = nullptr; }
-    std::vector<uint8_t> PackBits(uint32_t length)
-    {
-        std::vector<uint8_t> row(length + 4, 0xEE);
-        io.DecodePackBitsRow(row.data(), length);
-        EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
-        row.resize(length);
-        return row;
-    }
-    std::vector<uint8_t> Huffman(uint32_t length)
-    {
-        std::vector<uint8_t> row(length + 4, 0xEE);
-        io.DecodeHuffmanRow(row.data(), length);
-        EXPECT_EQ(row[length], 0xEE) << "wrote past the row";
-        row.resize(length);
-        return row;
-    }
-    CTiffIo io;
-    std::vector<uint8_t> data;
-};
-
-TEST(TiffPackBits, RunsLiteralsAndNoOps)
-{
-    StripDecoder d({0xFE, 0xAA, 0x02, 1, 2, 3, 0x80, 0x00, 9});
-    EXPECT_EQ(d.PackBits(3), (std::vector<uint8_t>{0xAA, 0xAA, 0xAA}));
-    EXPECT_EQ(d.PackBits(3), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(d.PackBits(1), (std::vector<uint8_t>{9}));  // 0x80 yields nothing
-    EXPECT_EQ(d.io.m_nStripPos, d.io.m_nStripLen);
-}
-
-TEST(TiffPackBits, RowEndsCutRunsAndLiterals)
-{
-    // A repeat of 10 into a 4-byte row: the rest of the repeat is dropped.
-    StripDecoder d({0xF7, 0x55, 0x01, 7, 8});
-    EXPECT_EQ(d.PackBits(4), (std::vector<uint8_t>(4, 0x55)));
-    EXPECT_EQ(d.PackBits(2), (std::vector<uint8_t>{7, 8}));
-    // Literal bytes that do not fit stay in the strip as control bytes.
-    StripDecoder e({0x03, 1, 2, 3, 0x00, 0x01, 5});
-    EXPECT_EQ(e.PackBits(2), (std::vector<uint8_t>{1, 2}));
-    // Next row: control 3 (copy 4: 0x00, 0x01, 5 and nothing more).
-    EXPECT_EQ(e.PackBits(4), (std::vector<uint8_t>{0x00, 0x01, 5, 0}));
-}
-
-TEST(TiffPackBits, ShortStripsStopAtTheirEnd)
-{
-    // A literal that claims more bytes than remain, and a repeat without its
-    // byte: nothing is read past the strip, the rest of the row is blank.
-    StripDecoder d({0x7F, 1, 2});
-    EXPECT_EQ(d.PackBits(5), (std::vector<uint8_t>{1, 2, 0, 0, 0}));
-    StripDecoder e({0x05, 1, 2, 3, 4, 5, 6, 0xFD});
-    EXPECT_EQ(e.PackBits(6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(e.PackBits(3), (std::vector<uint8_t>{0, 0, 0}));
-    EXPECT_EQ(e.io.m_nStripPos, e.io.m_nStripLen);
-}
-
-// ---- CCITT modified Huffman ---------------------------------------------------
-
-// Packs a string of '0'/'1' (spaces ignored) into bytes, most significant first.
-std::vector<uint8_t> Bits(const std::string& s)
-{
-    std::vector<uint8_t> out;
-    int n = 0;
-    for (char c : s) {
-        if (c != '0' && c != '1')
-            continue;
-        if (n % 8 == 0)
-            out.push_back(0);
-        if (c == '1')
-            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
-        ++n;
-    }
-    return out;
-}
-
-TEST(TiffCcitt, TablesArePrefixFree) { EXPECT_TRUE(CcittTablesConsistent()); }
-
-TEST(TiffCcitt, PhotometricDecidesTheBitValues)
-{
-    StripDecoder black(Bits("0111 11"));
-    black.io.m_nWidth = 4;
-    black.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(black.Huffman(1), (std::vector<uint8_t>{0xC0}));
-    StripDecoder white(Bits("0111 11"));
-    white.io.m_nWidth = 4;
-    white.io.m_nGreyPhotometric = 0;
-    EXPECT_EQ(white.Huffman(1), (std::vector<uint8_t>{0x30}));
-}
-
-TEST(TiffCcitt, MakeUpCodesAndByteAlignedRows)
-{
-    // White 64 + 2 (11011, 0111), black 2 (11), then white 0 (00110101) and
-    // black 4 (011) in a 72-pixel row, WhiteIsZero.
-    StripDecoder d(Bits("11011 0111 11 00110101 011"));
-    d.io.m_nWidth = 72;
-    d.io.m_nGreyPhotometric = 0;
-    std::vector<uint8_t> row = d.Huffman(9);
-    std::vector<uint8_t> expected(9, 0);
-    expected[8] = 0x3F;  // pixels 66 to 71 black
-    EXPECT_EQ(row, expected);
-    // 22 bits: the rest of the third byte is dropped.
-    EXPECT_EQ(d.io.m_nStripPos, 3u);
-}
-
-TEST(TiffCcitt, RowsEndingOnAByteBoundary)
-{
-    // White 4 (1011), black 4 (011) = 7 bits; white 3 (1000), black 5 (0011)
-    // = 8 bits exactly: the second row starts at byte 1.
-    StripDecoder d(Bits("1000 0011 1011 011 0"));
-    d.io.m_nWidth = 8;
-    d.io.m_nGreyPhotometric = 0;
-    EXPECT_EQ(d.Huffman(1), (std::vector<uint8_t>{0x1F}));
-    EXPECT_EQ(d.io.m_nStripPos, 1u);
-    EXPECT_EQ(d.Huffman(1), (std::vector<uint8_t>{0x0F}));
-    EXPECT_EQ(d.io.m_nStripPos, 2u);
-}
-
-TEST(TiffCcitt, DamagedRowsStayInsideTheirBuffers)
-{
-    // A white run of 1728 + 63 in a 16-pixel row: nothing is written past
-    // the row, which is all white.
-    StripDecoder d(Bits("010011011 00110100 11"));
-    d.io.m_nWidth = 16;
-    d.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(d.Huffman(2), (std::vector<uint8_t>{0xFF, 0xFF}));
-    // A width larger than the row buffer: only the buffer is written.
-    StripDecoder e(Bits("0111 0000110111 0111 11"));
-    e.io.m_nWidth = 1000;
-    e.io.m_nGreyPhotometric = 0;
-    // White 2, black 0, white 2, black 2.
-    EXPECT_EQ(e.Huffman(1), (std::vector<uint8_t>{0x0C}));
-    // Data that ends mid-row: the rest of the row is white, nothing is read
-    // past the strip.
-    StripDecoder f(Bits("0111 11"));
-    f.io.m_nWidth = 24;
-    f.io.m_nGreyPhotometric = 0;
-    EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0x30, 0, 0}));
-    EXPECT_EQ(f.io.m_nStripPos, 1u);
-    EXPECT_EQ(f.Huffman(3), (std::vector<uint8_t>{0, 0, 0}));
-    // An end-of-line code or an invalid prefix ends the row.
-    StripDecoder g(Bits("0111 11 000000000001 0111"));
-    g.io.m_nWidth = 8;
-    g.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(g.Huffman(1), (std::vector<uint8_t>{0xCF}));
-    StripDecoder h(Bits("0111 000000001 11111111"));
-    h.io.m_nWidth = 8;
-    h.io.m_nGreyPhotometric = 1;
-    EXPECT_EQ(h.Huffman(1), (std::vector<uint8_t>{0xFF}));
-}
-
-// ---- LZW --------------------------------------------------------------------
-
-// Packs codes most significant bit first, each with its own width.
-std::vector<uint8_t> Codes(const std::vector<std::pair<uint32_t, int>>& codes)
-{
-    std::vector<uint8_t> out;
-    uint64_t acc = 0;
-    int bits = 0;
-    for (const auto& c : codes) {
-        acc = (acc << c.second) | c.first;
-        bits += c.second;
-        while (bits >= 8) {
-            out.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
-            bits -= 8;
-        }
-    }
-    if (bits > 0)
-        out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
-    return out;
-}
-
-std::vector<uint8_t> Nine(const std::vector<uint32_t>& codes)
-{
-    std::vector<std::pair<uint32_t, int>> c;
-    for (uint32_t v : codes)
-        c.push_back({v, 9});
-    return Codes(c);
-}
-
-// Collects the rows an LZW strip produces.
-struct CollectSink : CTiffIo::RowSink {
-    uint32_t NextWanted(uint32_t row) const override { return row; }
-    int Take(uint32_t, unsigned char* data) override
-    {
-        rows.emplace_back(data, data + length);
-        return 1;
-    }
-    int TakePlane(uint32_t, uint32_t, const unsigned char*) override { return 1; }
-    uint32_t length = 0;
-    std::vector<std::vector<uint8_t>> rows;
-};
-
-struct LzwRun {
-    int result = 0;
-    std::vector<std::vector<uint8_t>> rows;
-};
-
-LzwRun DecodeLzw(CTiffIo& io, const std::vector<uint8_t>& codes, uint32_t rowLength, uint32_t rows)
-{
-    // The strip lives in its own allocation so that reads past it are caught.
-    std::vector<uint8_t> strip(codes);
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[strip.size() + 1]);
-    std::memcpy(exact.get(), strip.data(), strip.size());
-    io.m_pCodeNext = exact.get();
-    io.m_pCodeEnd = exact.get() + strip.size();
-    std::vector<uint8_t> row(rowLength);
-    CollectSink sink;
-    sink.length = rowLength;
-    LzwRun run;
-    run.result = io.DecodeLzwStrip(0, rows, row.data(), rowLength, sink);
-    run.rows = sink.rows;
-    return run;
-}
-
-std::vector<uint8_t> Flatten(const LzwRun& run)
-{
-    std::vector<uint8_t> all;
-    for (const auto& r : run.rows)
-        all.insert(all.end(), r.begin(), r.end());
-    return all;
-}
-
-TEST(TiffLzw, StringsAndTheFirstCode)
-{
-    CTiffIo io("x.tif");
-    io.m_nSamplesPerPixel = 1;
-    LzwRun run = DecodeLzw(io, Nine({256, 65, 66, 258, 257}), 4, 1);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{65, 66, 65, 66}));
-    // A code equal to the next free code: the previous string and its first byte.
-    run = DecodeLzw(io, Nine({256, 65, 258, 257}), 3, 1);
-    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{65, 65, 65}));
-    // A strip whose first code is not the clear code fails.
-    run = DecodeLzw(io, Nine({65, 66, 257}), 2, 1);
-    EXPECT_EQ(run.result, 0);
-    // A code beyond the next free code ends the strip.
-    run = DecodeLzw(io, Nine({256, 65, 66, 400, 67, 68, 257}), 2, 2);
-    EXPECT_EQ(run.result, 1);
-    ASSERT_EQ(run.rows.size(), 1u);
-    EXPECT_EQ(run.rows[0], (std::vector<uint8_t>{65, 66}));
-    // Right after a clear code there is no previous string to extend.
-    run = DecodeLzw(io, Nine({256, 300, 65, 257}), 2, 1);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_TRUE(run.rows.empty());
-}
-
-TEST(TiffLzw, PredictorAndRows)
-{
-    CTiffIo io("x.tif");
-    io.m_nSamplesPerPixel = 3;
-    io.m_nPredictor = 2;
-    io.m_nBitsPerSample = 8;
-    LzwRun run = DecodeLzw(io, Nine({256, 10, 20, 30, 1, 1, 1, 257}), 6, 1);
-    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{10, 20, 30, 11, 21, 31}));
-    // Two rows of one pixel each: the accumulator restarts with each row.
-    run = DecodeLzw(io, Nine({256, 10, 20, 30, 1, 1, 1, 257}), 3, 2);
-    ASSERT_EQ(run.rows.size(), 2u);
-    EXPECT_EQ(run.rows[1], (std::vector<uint8_t>{1, 1, 1}));
-    // A strip produces no more than its rows.
-    run = DecodeLzw(io, Nine({256, 1, 2, 3, 4, 5, 6, 7, 8, 9, 257}), 3, 2);
-    EXPECT_EQ(run.rows.size(), 2u);
-}
-
-TEST(TiffLzw, SixteenBitDifferencesCarryAcrossBytes)
-{
-    CTiffIo io("x.tif");
-    io.m_nSamplesPerPixel = 1;
-    io.m_nPredictor = 2;
-    io.m_nBitsPerSample = 16;
-    io.m_bIntel = 1;
-    std::vector<uint8_t> le = {0xFF, 0x00, 0x01, 0x00, 0xFF, 0xFF};
-    io.UndoPredictor(le.data(), 6);
-    EXPECT_EQ(le, (std::vector<uint8_t>{0xFF, 0x00, 0x00, 0x01, 0xFF, 0x00}));
-    io.m_bIntel = 0;
-    std::vector<uint8_t> be = {0x00, 0xFF, 0x00, 0x01, 0xFF, 0xFF};
-    io.UndoPredictor(be.data(), 6);
-    EXPECT_EQ(be, (std::vector<uint8_t>{0x00, 0xFF, 0x01, 0x00, 0x00, 0xFF}));
-}
-
-// Literal codes only: each adds a table entry, so the width grows one code
-// early (after the entries 511, 1023 and 2047) and stays at 12.
-std::vector<std::pair<uint32_t, int>> LiteralStream(size_t count, bool end)
-{
-    std::vector<std::pair<uint32_t, int>> codes = {{256, 9}};
-    uint32_t next = 257;
-    int width = 9;
-    for (size_t i = 0; i < count; ++i) {
-        codes.push_back({static_cast<uint32_t>((i * 37) & 0xFF), width});
-        ++next;
-        if (next == 511 || next == 1023 || next == 2047)
-            ++width;
-    }
-    if (end)
-        codes.push_back({257, width});
-    return codes;
-}
-
-TEST(TiffLzw, EarlyWidthChangeAndTableOverflowWithoutClear)
-{
-    CTiffIo io("x.tif");
-    io.m_nSamplesPerPixel = 1;
-    for (size_t count : {253u, 254u, 255u, 300u, 800u, 5000u}) {
-        LzwRun run = DecodeLzw(io, Codes(LiteralStream(count, true)), static_cast<uint32_t>(count), 1);
-        ASSERT_EQ(run.result, 1) << count;
-        ASSERT_EQ(run.rows.size(), 1u) << count;
-        for (size_t i = 0; i < count; ++i)
-            ASSERT_EQ(run.rows[0][i], static_cast<uint8_t>((i * 37) & 0xFF)) << count << " at " << i;
-    }
-}
-
-TEST(TiffLzw, CodesEndingWithTheStrip)
-{
-    CTiffIo io("x.tif");
-    io.m_nSamplesPerPixel = 1;
-    // Eight 9-bit codes fill exactly nine bytes; without an end code the last
-    // code is still decoded.
-    const std::vector<uint8_t> codes = Nine({256, 1, 2, 3, 4, 5, 6, 7});
-    ASSERT_EQ(codes.size(), 9u);
-    LzwRun run = DecodeLzw(io, codes, 7, 1);
-    EXPECT_EQ(Flatten(run), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
-    // A code cut off by the strip's end is not: the row stays incomplete.
-    std::vector<uint8_t> cut = codes;
-    cut.pop_back();
-    run = DecodeLzw(io, cut, 7, 1);
-    EXPECT_TRUE(run.rows.empty());
-    // ReadLzwCode gives 0 when the bytes end first.
-    const uint8_t one = 0xAB;
-    io.m_pCodeNext = &one;
-    io.m_pCodeEnd = &one + 1;
-    io.m_nCodeBits = 0;
-    EXPECT_EQ(io.ReadLzwCode(9), 0u);
-}
-
-// ---- UnpackSamples ---------------------------------------------------------
-
-TEST(TiffUnpack, DepthsAndByteOrder)
-{
-    CTiffIo io("x.tif");
-    io.m_nWidth = 3;
-    io.m_nSamplesPerPixel = 1;
-    io.m_nBitsPerSample = 16;
-    std::vector<uint8_t> row = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
-    io.m_bIntel = 1;
-    std::vector<uint8_t> le = row;
-    io.UnpackSamples(le.data(), le.data());
-    EXPECT_EQ(std::vector<uint8_t>(le.begin(), le.begin() + 3), (std::vector<uint8_t>{0x34, 0x78, 0xBC}));
-    io.m_bIntel = 0;
-    std::vector<uint8_t> be = row;
-    io.UnpackSamples(be.data(), be.data());
-    EXPECT_EQ(std::vector<uint8_t>(be.begin(), be.begin() + 3), (std::vector<uint8_t>{0x12, 0x56, 0x9A}));
-
-    io.m_nBitsPerSample = 4;
-    io.m_nWidth = 3;
-    const uint8_t nibbles[] = {0x4A, 0xF0};
-    uint8_t out[3];
-    io.UnpackSamples(nibbles, out);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{4, 10, 15}));
-    io.m_nBitsPerSample = 1;
-    io.m_nWidth = 10;
-    const uint8_t bits[] = {0x81, 0x40};
-    uint8_t ten[10];
-    io.UnpackSamples(bits, ten);
-    EXPECT_EQ(std::vector<uint8_t>(ten, ten + 10), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 1, 0, 1}));
 }
 
 // ---- previews and full reads on hand-made files ---------------------------------
@@ -928,6 +526,7 @@ TEST(TiffPreview, LzwStripsWithoutAWantedRowAreNotDecoded)
     g.io.m_nPlaneKind[0] = 1;
     g.io.m_pPlane[0] = plane.data();
     EXPECT_EQ(g.io.ReadFullImage(), 0);
+    EXPECT_EQ(g.io.m_nRefusal, Refusal::TiffLzwNoClearCode);
 }
 
 TEST(TiffPreview, StripsOutOfOrderAreReadThroughTheirOffsets)
@@ -972,32 +571,34 @@ TEST(TiffPreview, RefusedLayoutsStillReportTheirSize)
 {
     struct Case {
         uint32_t bits, compression, planar, samples, photometric;
+        Refusal why;
     } cases[] = {
-        {16, 1, 2, 3, 2},  // planar 16-bit
-        {8, 5, 2, 3, 2},   // planar LZW
-        {8, 7, 1, 3, 2},   // JPEG
-        {1, 3, 1, 1, 0},   // CCITT Group 3
-        {8, 2, 1, 1, 1},   // CCITT with 8-bit samples
-        {8, 1, 1, 1, 2},   // RGB with one sample per pixel
-        {2, 1, 1, 1, 1},   // 2-bit grey
+        {16, 1, 2, 3, 2, Refusal::TiffSeparatePlanes},     // planar 16-bit
+        {8, 5, 2, 3, 2, Refusal::TiffSeparatePlanes},      // planar LZW
+        {8, 7, 1, 3, 2, Refusal::UnsupportedCompression},  // JPEG
+        {1, 3, 1, 1, 0, Refusal::UnsupportedCompression},  // CCITT Group 3
+        {8, 2, 1, 1, 1, Refusal::TiffCcittDepth},          // CCITT with 8-bit samples
+        {8, 1, 1, 1, 2, Refusal::TiffTooFewSamples},       // RGB with one sample per pixel
+        {2, 1, 1, 1, 1, Refusal::UnsupportedDepth},        // 2-bit grey
     };
     for (const Case& c : cases) {
         TiffBuilder b(true);
         const uint32_t data = b.Blob(std::vector<uint8_t>(600, 0x11));
-        b.Long(256, 10);
-        b.Long(257, 10);
-        b.Short(258, c.bits);
-        b.Short(259, c.compression);
-        b.Short(262, c.photometric);
-        b.Long(273, data);
-        b.Short(277, c.samples);
-        b.Long(279, 600);
-        b.Short(284, c.planar);
+        b.Long(TIFF_TAG_IMAGE_WIDTH, 10);
+        b.Long(TIFF_TAG_IMAGE_LENGTH, 10);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, c.bits);
+        b.Short(TIFF_TAG_COMPRESSION, c.compression);
+        b.Short(TIFF_TAG_PHOTOMETRIC, c.photometric);
+        b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+        b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, c.samples);
+        b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, 600);
+        b.Short(TIFF_TAG_PLANAR_CONFIGURATION, c.planar);
         const std::vector<uint8_t> bytes = b.Build();
         Loaded f(bytes);
         ASSERT_EQ(f.Header(), 1);
         Preview p = MakePreview(f.io);
         EXPECT_EQ(p.result, 0) << c.bits << "/" << c.compression;
+        EXPECT_EQ(f.io.m_nRefusal, c.why) << c.bits << "/" << c.compression;
         f.io.m_nRowBytes = 16;
         std::vector<uint8_t> planes(16 * 10 * 3);
         for (int k = 0; k < 3; ++k) {
@@ -1012,7 +613,9 @@ TEST(TiffPreview, RefusedLayoutsStillReportTheirSize)
         ImageSummary s;
         EXPECT_EQ(GetQuorvel(path.c_str(), &s, 0, nullptr), 1);
         EXPECT_FLOAT_EQ(s.fWidthInches, 10.0f / 72.0f);
-        EXPECT_EQ(GetQuorvel(path.c_str(), &s, 1, nullptr), 0);
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &s, 1, nullptr, &why), 0);
+        EXPECT_EQ(why, c.why);
     }
 }
 
@@ -1028,15 +631,15 @@ TEST(TiffPreview, PlanarFilesWithOneRowPerStripUseEveryOffset)
             row.push_back(static_cast<uint8_t>(s * 10 + x));
         offsets[s] = b.Blob(row);
     }
-    b.Long(256, w);
-    b.Long(257, h);
-    b.Entry(258, SHORT, 3, b.Shorts({8, 8, 8}));
-    b.Short(262, 2);
-    b.Entry(273, LONG, 6, b.Longs(offsets));
-    b.Short(277, 3);
-    b.Long(278, 1);
-    b.Entry(279, LONG, 6, b.Longs({3, 3, 3, 3, 3, 3}));
-    b.Short(284, 2);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 3, b.Shorts({8, 8, 8}));
+    b.Short(TIFF_TAG_PHOTOMETRIC, 2);
+    b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 6, b.Longs(offsets));
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 3);
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, 1);
+    b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 6, b.Longs({3, 3, 3, 3, 3, 3}));
+    b.Short(TIFF_TAG_PLANAR_CONFIGURATION, 2);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     Preview p = MakePreview(f.io);
@@ -1061,13 +664,13 @@ TEST(TiffPreview, TallImagesKeepEveryStrip)
     std::vector<uint32_t> offsets(h), counts(h, 1);
     for (uint32_t y = 0; y < h; ++y)
         offsets[y] = base + y;
-    b.Long(256, 1);
-    b.Long(257, h);
-    b.Short(258, 8);
-    b.Short(262, 1);
-    b.Entry(273, LONG, h, b.Longs(offsets));
-    b.Long(278, 1);
-    b.Entry(279, LONG, h, b.Longs(counts));
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 1);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+    b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+    b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, h, b.Longs(offsets));
+    b.Long(TIFF_TAG_ROWS_PER_STRIP, 1);
+    b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, h, b.Longs(counts));
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     EXPECT_EQ(f.io.m_nStrips, h);
@@ -1087,12 +690,12 @@ TEST(TiffPreview, GreyPreviewsShowGreyLevels)
         for (uint32_t bits : {4u, 8u}) {
             TiffBuilder b(true);
             const uint32_t data = b.Blob(bits == 4 ? std::vector<uint8_t>{0x0F, 0x50} : std::vector<uint8_t>{0, 255, 80});
-            b.Long(256, 3);
-            b.Long(257, 1);
-            b.Short(258, bits);
-            b.Short(262, photometric);
-            b.Long(273, data);
-            b.Long(279, bits == 4 ? 2 : 3);
+            b.Long(TIFF_TAG_IMAGE_WIDTH, 3);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, 1);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, bits);
+            b.Short(TIFF_TAG_PHOTOMETRIC, photometric);
+            b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+            b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, bits == 4 ? 2 : 3);
             Loaded f(b.Build());
             ASSERT_EQ(f.Header(), 1);
             Preview p = MakePreview(f.io);
@@ -1112,13 +715,13 @@ TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
     // are refused.
     TiffBuilder b(false);
     const uint32_t data = b.Blob({1, 2, 3, 4, 5, 6, 7, 8});
-    b.Long(256, 2);
-    b.Long(257, 1);
-    b.Entry(258, SHORT, 4, b.Shorts({8, 8, 8, 8}));
-    b.Short(262, 2);
-    b.Long(273, data);
-    b.Short(277, 4);
-    b.Long(279, 8);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, 2);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, 1);
+    b.Entry(TIFF_TAG_BITS_PER_SAMPLE, SHORT, 4, b.Shorts({8, 8, 8, 8}));
+    b.Short(TIFF_TAG_PHOTOMETRIC, 2);
+    b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+    b.Short(TIFF_TAG_SAMPLES_PER_PIXEL, 4);
+    b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, 8);
     Loaded f(b.Build());
     ASSERT_EQ(f.Header(), 1);
     std::vector<uint8_t> planes(3 * 4, 0xEE);
@@ -1129,6 +732,7 @@ TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
     }
     f.io.m_nPlaneKind[2] = 2;
     EXPECT_EQ(f.io.ReadFullImage(), 0);
+    EXPECT_EQ(f.io.m_nRefusal, Refusal::TiffPlaneTable);
     f.io.m_nPlaneKind[2] = 1;
     f.io.m_nRowBytes = 1;
     EXPECT_EQ(f.io.ReadFullImage(), 0);
@@ -1181,7 +785,10 @@ TEST(TiffMemory, SmallGrantsGroupStripsAndNoGrantFails)
             // No grant at all: both reads fail.
             FakeMemory memory(64 * MiB, 64 * MiB);
             memory.FailAll(true);
-            EXPECT_EQ(preview().result, 0) << name;
+            CTiffIo io(path.c_str());
+            open(io);
+            EXPECT_EQ(MakePreview(io).result, 0) << name;
+            EXPECT_EQ(io.m_nRefusal, Refusal::OutOfMemory) << name;
             std::vector<uint8_t> planes;
             EXPECT_EQ(full(&planes), 0) << name;
         }
@@ -1245,14 +852,148 @@ TEST(TiffRobustness, RowsLargerThanTheFileCouldHoldAreRefused)
     FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
     const std::string path = TestData("tiff_damaged_huge_row.tif");
     ImageSummary summary;
-    for (int mode : {1, 2})
-        EXPECT_EQ(GetQuorvel(path.c_str(), &summary, mode, nullptr), 0);
+    for (int mode : {1, 2}) {
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, mode, nullptr, &why), 0);
+        EXPECT_EQ(why, Refusal::LargerThanFile) << mode;
+    }
     size_t largest = 0;
     for (size_t bytes : FakeMemory::requests)
         largest = bytes > largest ? bytes : largest;
     EXPECT_LT(largest, 1 * MiB);
     // The size alone comes from the header.
     EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A fuzz finding: a 1.4 KB file whose ImageLength (a SHORT with count 2)
+// claims 5,046,272 rows of 101 pixels.  The full-size preview is refused
+// at once without asking for the 1.5 GB block; the fitted preview shows the
+// rows there are.
+TEST(TiffRobustness, FullSizePreviewOfAPictureTheStripsCannotHoldFailsFastAndSmall)
+{
+    const std::string path = TestData("tiff_damaged_tall.tif");
+    FakeMemory memory(24 * 1024 * MiB, 24 * 1024 * MiB);
+    FakeMemory::requests.clear();
+    ImageSummary summary;
+    const auto start = std::chrono::steady_clock::now();
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::LargerThanFile);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    size_t largest = 0;
+    for (size_t bytes : FakeMemory::requests)
+        largest = std::max(largest, bytes);
+    EXPECT_LT(largest, 1 * MiB);
+    EXPECT_EQ(summary.pPreviewBits, nullptr);
+
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 1);
+    EXPECT_EQ(summary.nPreviewHeight, 200);
+    QuorvelFreePreview(summary.pPreviewBits);
+    ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 1);
+    EXPECT_FLOAT_EQ(summary.fHeightInches, 5046272.0f / 72.0f);
+}
+
+// A full-size preview needs every row: strips that cannot hold the picture
+// are refused before the preview block is asked for, and rows that do not
+// arrive whole fail the preview after reading.  Fitted previews of the same
+// files show the missing rows black.
+TEST(TiffPreview, FullSizePreviewsNeedEveryRow)
+{
+    const uint32_t w = 4, h = 6;
+    std::vector<uint8_t> raw(w * h);
+    for (uint32_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<uint8_t>(100 + i);
+    auto rows = [&](uint32_t first, uint32_t count) {
+        return std::vector<uint8_t>(raw.begin() + first * w, raw.begin() + (first + count) * w);
+    };
+    auto packBits = [&](uint32_t first, uint32_t count) {
+        std::vector<uint8_t> out;
+        for (uint32_t r = first; r < first + count; ++r) {
+            out.push_back(static_cast<uint8_t>(w - 1));
+            const std::vector<uint8_t> row = rows(r, 1);
+            out.insert(out.end(), row.begin(), row.end());
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> strips;
+        uint32_t compression;
+        bool beforeAllocation;  // refused before the block is asked for
+        Refusal why;
+        std::vector<uint32_t> lost;  // rows the fitted preview shows black
+    };
+    std::vector<Case> cases;
+    // Uncompressed: the last strip lies past the end of the file.
+    cases.push_back({"none, strip past the end of the file", {}, 1, true, Refusal::LargerThanFile, {4, 5}});
+    // PackBits: a strip whose data holds one of its two rows.
+    cases.push_back({"packbits, strip cut short", {packBits(0, 2), packBits(2, 1), packBits(4, 2)}, 32773, false, Refusal::TiffStripCutShort, {3}});
+    // LZW: a strip that ends after its first row.
+    std::vector<uint32_t> codes = {256};
+    const std::vector<uint8_t> lzwRow = rows(2, 1);
+    codes.insert(codes.end(), lzwRow.begin(), lzwRow.end());
+    codes.push_back(257);
+    std::vector<uint32_t> whole0 = {256}, whole2 = {256};
+    for (uint8_t v : rows(0, 2))
+        whole0.push_back(v);
+    for (uint8_t v : rows(4, 2))
+        whole2.push_back(v);
+    whole0.push_back(257);
+    whole2.push_back(257);
+    cases.push_back({"lzw, strip cut short", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false,
+                     Refusal::TiffStripCutShort, {3}});
+    // LZW: a strip whose second row meets a code past the table.
+    codes.back() = 400;
+    cases.push_back({"lzw, code past the table", {Nine(whole0), Nine(codes), Nine(whole2)}, 5, false,
+                     Refusal::TiffLzwCodePastTable, {3}});
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        if (c.compression != 1) {
+            bytes = GreyFile(true, w, h, 2, c.strips, c.compression);
+        } else {
+            // The last strip lies past the end of the file.
+            TiffBuilder b(true);
+            const uint32_t s0 = b.Blob(rows(0, 2)), s1 = b.Blob(rows(2, 2));
+            b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+            b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+            b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+            b.Short(TIFF_TAG_PHOTOMETRIC, 1);
+            b.Long(TIFF_TAG_ROWS_PER_STRIP, 2);
+            b.Entry(TIFF_TAG_STRIP_OFFSETS, LONG, 3, b.Longs({s0, s1, 100000}));
+            b.Entry(TIFF_TAG_STRIP_BYTE_COUNTS, LONG, 3, b.Longs({8, 8, 8}));
+            bytes = b.Build();
+        }
+        TempDir dir;
+        const std::string path = dir.File("f.tif");
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
+        ImageSummary summary;
+        {
+            FakeMemory memory(64 * MiB, 64 * MiB);
+            FakeMemory::requests.clear();
+            Refusal why = Refusal::None;
+            EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, nullptr, &why), 0) << c.what;
+            EXPECT_EQ(why, c.why) << c.what;
+            EXPECT_EQ(summary.pPreviewBits, nullptr);
+            size_t blocks = 0;
+            for (size_t n : FakeMemory::requests)
+                blocks += n >= 12 * h ? 1 : 0;  // the 24-bit block or the planes
+            if (c.beforeAllocation) {
+                EXPECT_EQ(blocks, 0u) << c.what;
+            }
+        }
+        ASSERT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 1) << c.what;
+        for (uint32_t y = 0; y < h; ++y) {
+            const bool lost = std::find(c.lost.begin(), c.lost.end(), y) != c.lost.end();
+            for (uint32_t x = 0; x < w; ++x)
+                ASSERT_EQ(summary.pPreviewBits[(h - 1 - y) * 12 + 3 * x], lost ? 0 : raw[y * w + x])
+                    << c.what << " " << x << "," << y;
+        }
+        QuorvelFreePreview(summary.pPreviewBits);
+    }
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ int Convert(const char* source, const char* destination, uint32_t colour)
     if (io.m_nCompression != TIFF_COMPRESSION_NONE && io.m_nCompression != TIFF_COMPRESSION_LZW &&
         io.m_nCompression != TIFF_COMPRESSION_PACKBITS)
         return 0;
-    if (io.m_nWidth == 0 || io.m_nHeight == 0 || io.m_nWidth > INT32_MAX || !io.ImageFitsInFile())
+    if (io.m_nWidth == 0 || io.m_nHeight == 0 || io.m_nWidth > INT32_MAX || io.CheckImageFitsInFile() != Refusal::None)
         return 0;
 
     uint32_t planeBytes, allBytes;

@@ -1,35 +1,20 @@
 // CTiffIo construction and the parse of the TIFF header and first directory.
 #include "ITiffIO.h"
+#include "TiffDirectory.h"
 
+#include "ByteOrder.h"
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 namespace {
 
-uint16_t Get16(const unsigned char* p, bool intel)
-{
-    return intel ? static_cast<uint16_t>(p[0] | (p[1] << 8))
-                 : static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Get32(const unsigned char* p, bool intel)
-{
-    return intel ? (static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                    (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24))
-                 : ((static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-                    (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]));
-}
-
-constexpr uint16_t TYPE_SHORT = 3;
-constexpr uint16_t TYPE_LONG = 4;
-constexpr uint16_t TYPE_SLONG = 9;
-
-// One directory entry with its value taken both ways.
+// One directory entry with its scalar value taken both ways, and the entry
+// itself for tables read through ReadTiffValues.
 struct DirEntry {
-    uint16_t tag = 0;
-    uint16_t type = 0;
-    uint32_t count = 0;
+    TiffEntry entry;
     uint32_t field = 0;  // the whole 32-bit value field
     uint32_t value = 0;  // a lone SHORT as 16 bits, else the whole field
     bool present = false;
@@ -38,21 +23,20 @@ struct DirEntry {
 DirEntry ParseEntry(const unsigned char* e, bool intel)
 {
     DirEntry d;
-    d.tag = Get16(e, intel);
-    d.type = Get16(e + 2, intel);
-    d.count = Get32(e + 4, intel);
+    d.entry = ParseTiffEntry(e, intel);
+    const bool loneShort = d.entry.type == TIFF_TYPE_SHORT && d.entry.count == 1;
     if (intel) {
-        d.field = Get32(e + 8, true);
-    } else if (d.type == TYPE_SHORT && d.count == 1) {
+        d.field = LoadLE32(e + 8);
+    } else if (loneShort) {
         // The SHORT sits in the first two bytes; the padding bytes that follow
         // make up the upper half, so a field with non-zero padding does not
         // read as the SHORT.
-        d.field = static_cast<uint32_t>(Get16(e + 8, false)) | (static_cast<uint32_t>(e[10]) << 16) |
+        d.field = static_cast<uint32_t>(LoadBE16(e + 8)) | (static_cast<uint32_t>(e[10]) << 16) |
                   (static_cast<uint32_t>(e[11]) << 24);
     } else {
-        d.field = Get32(e + 8, false);
+        d.field = LoadBE32(e + 8);
     }
-    d.value = (d.type == TYPE_SHORT && d.count == 1) ? (d.field & 0xFFFF) : d.field;
+    d.value = loneShort ? (d.field & 0xFFFF) : d.field;
     d.present = true;
     return d;
 }
@@ -75,148 +59,129 @@ CTiffIo::~CTiffIo()
     delete[] m_pStripByteCounts;
 }
 
-namespace {
-
-// Reads `bytes` bytes at `offset` into `out`, leaving the file position where
-// it was; false when the file does not hold them all.
-bool ReadOutOfLine(CFile& file, uint64_t fileLength, uint32_t offset, uint64_t bytes,
-                   std::vector<unsigned char>& out)
-{
-    if (offset > fileLength || bytes > fileLength - offset)
-        return false;
-    const uint64_t back = file.GetPosition();
-    file.Seek(offset, CFile::begin);
-    out.assign(static_cast<size_t>(bytes), 0);
-    if (bytes != 0 && file.Read(out.data(), static_cast<uint32_t>(bytes)) != bytes)
-        return false;
-    file.Seek(static_cast<int64_t>(back), CFile::begin);
-    return true;
-}
-
-}  // namespace
 
 int CTiffIo::ReadHeader()
 {
     try {
         unsigned char head[8];
         if (m_file.Read(head, 8) != 8)
-            return 0;
+            return Refuse(Refusal::TiffSignature);
         if (head[0] == 'I' && head[1] == 'I')
             m_bIntel = 1;
         else if (head[0] == 'M' && head[1] == 'M')
             m_bIntel = 0;
         else
-            return 0;
+            return Refuse(Refusal::TiffSignature);
         const bool intel = m_bIntel != 0;
-        if (Get16(head + 2, intel) != 42)
-            return 0;
-        const uint64_t fileLength = m_file.GetLength();
-        m_file.Seek(Get32(head + 4, intel), CFile::begin);
+        if (Load16(head + 2, !intel) != 42)
+            return Refuse(Refusal::TiffSignature);
+        m_file.Seek(Load32(head + 4, !intel), CFile::begin);
 
         unsigned char countBytes[2];
         if (m_file.Read(countBytes, 2) != 2)
-            return 0;
-        const uint16_t entries = Get16(countBytes, intel);
+            return Refuse(Refusal::TiffDirectoryCut);
+        const uint16_t entries = Load16(countBytes, !intel);
 
-        DirEntry offsetsEntry;
-        DirEntry countsEntry;
-        std::vector<unsigned char> data;
+        TiffEntry offsetsEntry;
+        TiffEntry countsEntry;
+        std::vector<uint32_t> values;
         for (uint16_t k = 0; k < entries; ++k) {
             unsigned char raw[12];
             if (m_file.Read(raw, 12) != 12)
-                return 0;
+                return Refuse(Refusal::TiffDirectoryCut);
             const DirEntry e = ParseEntry(raw, intel);
-            switch (e.tag) {
-            case 256:
+            switch (e.entry.tag) {
+            case TIFF_TAG_IMAGE_WIDTH:
                 m_nWidth = e.value;
                 break;
-            case 257:
+            case TIFF_TAG_IMAGE_LENGTH:
                 m_nHeight = e.value;
                 break;
-            case 258:
-                if (e.count <= 2) {
-                    m_nBitsPerSample = static_cast<int32_t>(e.field & 0xFFFF);
-                } else {
-                    if (!ReadOutOfLine(m_file, fileLength, e.field, 2ull * e.count, data))
-                        return 0;
-                    const uint16_t first = Get16(data.data(), intel);
-                    for (uint32_t i = 1; i < e.count; ++i) {
-                        if (Get16(data.data() + 2 * static_cast<size_t>(i), intel) != first)
-                            return 0;
-                    }
-                    m_nBitsPerSample = first;
+            case TIFF_TAG_BITS_PER_SAMPLE:
+                // One depth for every sample: values that differ are refused.
+                if (e.entry.count == 0)
+                    break;
+                if (!ReadTiffValues(m_file, e.entry, intel, e.entry.count, &values))
+                    return Refuse(Refusal::TiffValuesOutsideFile);
+                for (uint32_t v : values) {
+                    if (v != values[0])
+                        return Refuse(Refusal::TiffMixedDepths);
                 }
+                m_nBitsPerSample = static_cast<int32_t>(values[0] & 0xFFFF);
                 break;
-            case 259:
+            case TIFF_TAG_COMPRESSION:
                 m_nCompression = static_cast<int32_t>(e.field);
                 break;
-            case 262:
+            case TIFF_TAG_PHOTOMETRIC:
                 switch (e.field) {
-                case 0:
-                case 1:
+                case TIFF_PHOTOMETRIC_WHITE_IS_ZERO:
+                case TIFF_PHOTOMETRIC_BLACK_IS_ZERO:
                     m_nGreyPhotometric = static_cast<int32_t>(e.field);
                     m_nChannels = 1;
                     break;
-                case 2:
+                case TIFF_PHOTOMETRIC_RGB:
                     m_nColorMode = COLOR_RGB;
                     m_nChannels = 3;
                     break;
-                case 3:
+                case TIFF_PHOTOMETRIC_PALETTE:
                     m_nColorMode = COLOR_INDEXED;
                     m_nChannels = 1;
                     break;
-                case 5:
+                case TIFF_PHOTOMETRIC_SEPARATED:
                     m_nColorMode = COLOR_CMYK;
                     m_nChannels = 4;
                     break;
                 default:
-                    return 0;
+                    return Refuse(Refusal::TiffPhotometric);
                 }
                 break;
-            case 273:
-                offsetsEntry = e;
+            case TIFF_TAG_STRIP_OFFSETS:
+                offsetsEntry = e.entry;
                 break;
-            case 277:
+            case TIFF_TAG_SAMPLES_PER_PIXEL:
                 m_nSamplesPerPixel = static_cast<uint16_t>(e.value);
                 break;
-            case 278:
+            case TIFF_TAG_ROWS_PER_STRIP:
                 m_nRowsPerStrip = e.field;
                 break;
-            case 279:
-                countsEntry = e;
+            case TIFF_TAG_STRIP_BYTE_COUNTS:
+                countsEntry = e.entry;
                 break;
-            case 282:
-            case 283: {
-                if (!ReadOutOfLine(m_file, fileLength, e.field, 8, data))
-                    return 0;
-                const int32_t num = static_cast<int32_t>(Get32(data.data(), intel));
-                const uint32_t den = Get32(data.data() + 4, intel);
+            case TIFF_TAG_X_RESOLUTION:
+            case TIFF_TAG_Y_RESOLUTION: {
+                // Only a RATIONAL is a resolution; anything else keeps the default.
+                if (e.entry.type != TIFF_TYPE_RATIONAL && e.entry.type != TIFF_TYPE_SRATIONAL)
+                    break;
+                if (e.entry.count == 0 || !ReadTiffValues(m_file, e.entry, intel, 1, &values) || values.size() != 2)
+                    return Refuse(Refusal::TiffValuesOutsideFile);
+                const int32_t num = static_cast<int32_t>(values[0]);
+                const uint32_t den = values[1];
                 // A zero denominator carries no resolution; the default stays.
                 if (den != 0) {
                     const float res = static_cast<float>(static_cast<double>(num) / den);
-                    (e.tag == 282 ? m_fXRes : m_fYRes) = res;
+                    (e.entry.tag == TIFF_TAG_X_RESOLUTION ? m_fXRes : m_fYRes) = res;
                 }
                 break;
             }
-            case 284:
-                if (e.field == 1)
+            case TIFF_TAG_PLANAR_CONFIGURATION:
+                if (e.field == TIFF_PLANAR_CHUNKY)
                     m_bPlanar = 0;
-                else if (e.field == 2)
+                else if (e.field == TIFF_PLANAR_SEPARATE)
                     m_bPlanar = 1;
                 break;
-            case 296:
-                if (e.value == 3) {
+            case TIFF_TAG_RESOLUTION_UNIT:
+                if (e.value == TIFF_RESOLUTION_UNIT_CENTIMETRE) {
                     m_fXRes *= 2.53995f;
                     m_fYRes *= 2.53995f;
                 }
                 break;
-            case 317:
+            case TIFF_TAG_PREDICTOR:
                 m_nPredictor = static_cast<int32_t>(e.field & 0xFFFF);
                 break;
-            case 320: {
-                const uint32_t entriesInFile = (e.count & 0xFFFF) / 3;
-                if (!ReadOutOfLine(m_file, fileLength, e.field, 6ull * entriesInFile, data))
-                    return 0;
+            case TIFF_TAG_COLOR_MAP: {
+                const uint32_t entriesInFile = (e.entry.count & 0xFFFF) / 3;
+                if (!ReadTiffValues(m_file, e.entry, intel, 3 * entriesInFile, &values))
+                    return Refuse(Refusal::TiffValuesOutsideFile);
                 // Pixel values index at most 256 entries; a longer map keeps
                 // its first 256.
                 const uint32_t kept = entriesInFile > 256 ? 256 : entriesInFile;
@@ -226,11 +191,11 @@ int CTiffIo::ReadHeader()
                     break;
                 m_pPalette = static_cast<unsigned char*>(ImageAlloc(kept * 4, 0));
                 if (m_pPalette == nullptr)
-                    return 0;
+                    return Refuse(Refusal::OutOfMemory);
                 m_nPaletteSize = static_cast<uint16_t>(kept);
                 for (uint32_t i = 0; i < kept; ++i) {
                     for (uint32_t c = 0; c < 3; ++c) {
-                        const uint16_t v = Get16(data.data() + 2 * (c * static_cast<size_t>(entriesInFile) + i), intel);
+                        const uint32_t v = values[c * static_cast<size_t>(entriesInFile) + i] & 0xFFFF;
                         // Red, green, blue in the file; blue, green, red here.
                         m_pPalette[4 * i + 2 - c] = static_cast<unsigned char>(v > 255 ? v >> 8 : v);
                     }
@@ -246,36 +211,24 @@ int CTiffIo::ReadHeader()
         // the two entries does not matter.
         if (offsetsEntry.present && offsetsEntry.count > 0) {
             const uint32_t n = offsetsEntry.count;
-            const uint32_t size = (offsetsEntry.type == TYPE_LONG || offsetsEntry.type == TYPE_SLONG) ? 4 : 2;
-            if (n > 1 && !ReadOutOfLine(m_file, fileLength, offsetsEntry.field, static_cast<uint64_t>(size) * n, data))
-                return 0;
+            std::vector<uint32_t> offsets;
+            std::vector<uint32_t> counts;
+            if (!ReadTiffValues(m_file, offsetsEntry, intel, n, &offsets) || offsets.size() != n)
+                return Refuse(Refusal::TiffValuesOutsideFile);
+            // A counts table shorter than the strips leaves the rest empty.
+            const uint32_t given = countsEntry.count < n ? countsEntry.count : n;
+            if (countsEntry.present && given > 0 &&
+                (!ReadTiffValues(m_file, countsEntry, intel, given, &counts) || counts.size() != given))
+                return Refuse(Refusal::TiffValuesOutsideFile);
             delete[] m_pStripOffsets;
             delete[] m_pStripByteCounts;
             m_pStripByteCounts = nullptr;
             m_pStripOffsets = new uint32_t[n]();
             m_nStrips = n;
-            if (n == 1) {
-                m_pStripOffsets[0] = offsetsEntry.field;
-            } else {
-                for (uint32_t i = 0; i < n; ++i)
-                    m_pStripOffsets[i] = size == 4 ? Get32(data.data() + 4 * static_cast<size_t>(i), intel)
-                                                   : Get16(data.data() + 2 * static_cast<size_t>(i), intel);
-            }
+            std::copy(offsets.begin(), offsets.end(), m_pStripOffsets);
             if (countsEntry.present) {
                 m_pStripByteCounts = new uint32_t[n]();
-                const uint32_t given = countsEntry.count < n ? countsEntry.count : n;
-                if (n == 1 || given == 1) {
-                    // The value field holds the only count; further strips
-                    // (a table shorter than the strips) stay empty.
-                    m_pStripByteCounts[0] = countsEntry.field;
-                } else if (given > 1) {
-                    const uint32_t csize = (countsEntry.type == TYPE_LONG || countsEntry.type == TYPE_SLONG) ? 4 : 2;
-                    if (!ReadOutOfLine(m_file, fileLength, countsEntry.field, static_cast<uint64_t>(csize) * given, data))
-                        return 0;
-                    for (uint32_t i = 0; i < given; ++i)
-                        m_pStripByteCounts[i] = csize == 4 ? Get32(data.data() + 4 * static_cast<size_t>(i), intel)
-                                                           : Get16(data.data() + 2 * static_cast<size_t>(i), intel);
-                }
+                std::copy(counts.begin(), counts.end(), m_pStripByteCounts);
             }
         }
 
@@ -287,7 +240,7 @@ int CTiffIo::ReadHeader()
         if (m_nColorMode == COLOR_BILEVEL && m_nPaletteSize == 0) {
             m_pPalette = static_cast<unsigned char*>(ImageAlloc(8, 0));
             if (m_pPalette == nullptr)
-                return 0;
+                return Refuse(Refusal::OutOfMemory);
             m_nPaletteSize = 2;
             const unsigned char first = m_nGreyPhotometric == 0 ? 255 : 0;
             std::memset(m_pPalette, first, 3);
@@ -299,8 +252,8 @@ int CTiffIo::ReadHeader()
             m_nRowsPerStrip = m_nHeight;
         return 1;
     } catch (const CFileException&) {
-        return 0;
+        return Refuse(Refusal::ReadError);
     } catch (const std::bad_alloc&) {
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     }
 }

@@ -1,6 +1,8 @@
 // CTiffIo previews and full-resolution reads: which strips and rows are read,
 // and where the decoded rows go.
 #include "ITiffIO.h"
+#include "PictureBounds.h"
+#include "TiffDecoders.h"
 #include "TiffRowSink.h"
 
 #include <algorithm>
@@ -12,6 +14,29 @@ namespace {
 
 // Largest block of compressed strips or uncompressed rows read at once.
 constexpr uint32_t READ_BLOCK_CAP = 8u * 1024 * 1024;
+
+// Greatest expansions of the codecs: two PackBits bytes repeat one byte at
+// most 128 times; a CCITT code gives at most 278 pixels a bit (white make-up
+// 1664 in 6 bits); an LZW code of at least 9 bits gives at most the 4096
+// bytes of the longest string the table holds.
+constexpr uint64_t PACKBITS_EXPANSION = 64;
+constexpr uint64_t CCITT_EXPANSION = 278;
+constexpr uint64_t LZW_EXPANSION = 4096 * 8 / 9 + 1;
+
+// Most bytes LZW codes in `bytes` stored bytes can decode to: every code
+// takes at least 9 bits, and the k-th code of a stream gives at most k bytes
+// (each table entry is one byte longer than an entry before it), at most the
+// 4096 bytes of the longest string.
+uint64_t LzwMostBytes(uint64_t bytes)
+{
+    const uint64_t codes = bytes * 8 / 9;
+    constexpr uint64_t table = 4096;
+    if (codes <= table)
+        return codes * (codes + 1) / 2;
+    return table * (table + 1) / 2 + (codes - table) * table;
+}
+
+bool IsColour(const CTiffIo& io) { return io.m_nColorMode == COLOR_RGB || io.m_nColorMode == COLOR_CMYK; }
 
 // Samples the rows of a preview into the preview planes.
 class PreviewSink : public CTiffIo::RowSink {
@@ -27,12 +52,12 @@ public:
     {
         // Samples of 1 or 4 bits are unpacked to a byte each when a pixel
         // holds more than one of them (colour, or grey with extra samples):
-        // the column arithmetic of SampleRow counts whole bytes then.
-        const bool colour = m_io.m_nColorMode == COLOR_RGB || m_io.m_nColorMode == COLOR_CMYK;
-        if (m_io.m_nBitsPerSample < 8 && (colour || m_io.m_nSamplesPerPixel > 1)) {
+        // the columns are then whole bytes.
+        if (m_io.m_nBitsPerSample < 8 && (IsColour(m_io) || m_io.m_nSamplesPerPixel > 1)) {
             uint32_t bytes = 0;
             if (!MulSize(m_io.m_nSamplesPerPixel, m_io.m_nWidth, &bytes) || !m_unpack.Alloc(bytes, 0))
                 return false;
+            m_columns = FirstMatchIndices(m_io.m_nWidth, m_io.m_nDibWidth);
         }
         return true;
     }
@@ -48,30 +73,31 @@ public:
         const uint32_t k = PreviewRow(row);
         if (k == UINT32_MAX)
             return 1;
-        const unsigned char* source = data;
+        ++m_nTaken;
+        const bool bigEndian = m_io.m_bIntel == 0;
+        const uint64_t samples = static_cast<uint64_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth;
         if (m_io.m_nBitsPerSample == 16) {
-            m_io.UnpackSamples(data, data);
+            UnpackSamples(data, data, samples, 16, bigEndian);
         } else if (m_unpack) {
-            m_io.UnpackSamples(data, m_unpack.get());
-            source = m_unpack.get();
-            const bool colour = m_io.m_nColorMode == COLOR_RGB || m_io.m_nColorMode == COLOR_CMYK;
-            if (colour) {
+            UnpackSamples(data, m_unpack.get(), samples, m_io.m_nBitsPerSample, bigEndian);
+            if (IsColour(m_io)) {
                 // Colour samples of 1 or 4 bits, scaled to 0-255.
-                const size_t n = static_cast<size_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth;
                 const unsigned scale = m_io.m_nBitsPerSample == 4 ? 17 : 255;
-                for (size_t i = 0; i < n; ++i)
+                for (uint64_t i = 0; i < samples; ++i)
                     m_unpack[static_cast<uint32_t>(i)] = static_cast<unsigned char>(m_unpack[static_cast<uint32_t>(i)] * scale);
+                m_io.SampleRow(k, m_unpack.get(), m_planes);
             } else {
-                // Palette indices and grey levels stay as they are, one byte each.
-                const int32_t bits = m_io.m_nBitsPerSample;
-                m_io.m_nBitsPerSample = 8;
-                m_io.SampleRow(k, source, m_planes);
-                m_io.m_nBitsPerSample = bits;
-                FinishGreyRow(k);
-                return 1;
+                // Palette indices and grey levels, one byte each now: the
+                // first sample of each chosen pixel.
+                unsigned char* out = m_planes[0] + static_cast<size_t>(k) * m_stride;
+                const size_t step = m_io.m_nSamplesPerPixel;
+                for (size_t i = 0; i < m_columns.size(); ++i)
+                    out[i] = m_unpack[static_cast<uint32_t>(m_columns[i] * step)];
             }
+            FinishGreyRow(k);
+            return 1;
         }
-        m_io.SampleRow(k, source, m_planes);
+        m_io.SampleRow(k, data, m_planes);
         FinishGreyRow(k);
         return 1;
     }
@@ -81,6 +107,7 @@ public:
         const uint32_t k = PreviewRow(row);
         if (k == UINT32_MAX || plane >= MAX_PREVIEW_CHANNELS || m_planes[plane] == nullptr)
             return 1;
+        ++m_nTaken;
         if (m_columns.empty())
             m_columns = FirstMatchIndices(m_io.m_nWidth, m_io.m_nDibWidth);
         unsigned char* out = m_planes[plane] + static_cast<size_t>(k) * m_stride;
@@ -89,6 +116,13 @@ public:
         if (plane == 0)
             FinishGreyRow(k);
         return 1;
+    }
+
+    // A full-size preview needs every row of every plane whole.
+    bool Complete() const
+    {
+        const uint64_t planes = m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1;
+        return RowSink::Complete(static_cast<uint64_t>(m_io.m_nDibHeight) * planes);
     }
 
 private:
@@ -151,7 +185,8 @@ public:
         ++m_nTaken;
         const unsigned char* source = data;
         if (m_unpack) {
-            m_io.UnpackSamples(data, m_unpack.get());
+            UnpackSamples(data, m_unpack.get(), static_cast<uint64_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth,
+                          m_io.m_nBitsPerSample, m_io.m_bIntel == 0);
             source = m_unpack.get();
         }
         const size_t step = m_io.m_nSamplesPerPixel;
@@ -179,48 +214,84 @@ public:
     // must not pass for blank picture.
     bool Complete() const
     {
-        const uint64_t rows = static_cast<uint64_t>(m_io.m_nHeight) * (m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1);
-        return m_nTaken >= rows;
+        return RowSink::Complete(static_cast<uint64_t>(m_io.m_nHeight) * (m_io.m_bPlanar == 1 ? m_io.m_nChannels : 1));
     }
 
 private:
     CTiffIo& m_io;
     ImageBlock<> m_unpack;
-    uint64_t m_nTaken = 0;
 };
+
+Refusal RowEndReason(RowEnd end)
+{
+    return end == RowEnd::InvalidCode ? Refusal::TiffCcittInvalidCode : Refusal::TiffStripCutShort;
+}
 
 }  // namespace
 
-int CTiffIo::CheckReadable() const
+bool CTiffIo::StoredRowLength(uint32_t* bytes) const
 {
-    if (m_nWidth == 0 || m_nHeight == 0 || m_nRowsPerStrip == 0)
-        return 0;
+    const uint64_t bits = static_cast<uint64_t>(m_nWidth) * static_cast<uint64_t>(m_nSamplesPerPixel);
+    if (m_nBitsPerSample <= 0 || bits > UINT64_MAX / 64)
+        return false;
+    const uint64_t n = (bits * static_cast<uint64_t>(m_nBitsPerSample) + 7) / 8;
+    if (n == 0 || n > UINT32_MAX)
+        return false;
+    *bytes = static_cast<uint32_t>(n);
+    return true;
+}
+
+uint64_t CTiffIo::MostExpansion() const
+{
+    switch (m_nCompression) {
+    case TIFF_COMPRESSION_PACKBITS:
+        return PACKBITS_EXPANSION;
+    case TIFF_COMPRESSION_CCITT:
+        return CCITT_EXPANSION;
+    case TIFF_COMPRESSION_LZW:
+        return LZW_EXPANSION;
+    default:
+        return 1;
+    }
+}
+
+int CTiffIo::CheckReadable()
+{
+    if (m_nWidth == 0 || m_nHeight == 0)
+        return Refuse(Refusal::EmptyPicture);
     if (m_nBitsPerSample != 8 && m_nBitsPerSample != 4 && m_nBitsPerSample != 1 && m_nBitsPerSample != 16)
-        return 0;
+        return Refuse(Refusal::UnsupportedDepth);
     if (m_nCompression != TIFF_COMPRESSION_NONE && m_nCompression != TIFF_COMPRESSION_LZW &&
         m_nCompression != TIFF_COMPRESSION_CCITT && m_nCompression != TIFF_COMPRESSION_PACKBITS)
-        return 0;
+        return Refuse(Refusal::UnsupportedCompression);
     // Separate planes are read raw: 8-bit samples, no compression.
     if (m_bPlanar == 1 && (m_nBitsPerSample != 8 || m_nCompression != TIFF_COMPRESSION_NONE))
-        return 0;
+        return Refuse(Refusal::TiffSeparatePlanes);
+    if (m_nChannels == 0 || m_nChannels > MAX_PREVIEW_CHANNELS)
+        return Refuse(Refusal::UnsupportedColour);
     // Every channel needs a sample of its own in each pixel.
-    if (m_nSamplesPerPixel == 0 || m_nSamplesPerPixel < m_nChannels || m_nChannels > MAX_PREVIEW_CHANNELS)
-        return 0;
+    if (m_nSamplesPerPixel < m_nChannels)
+        return Refuse(Refusal::TiffTooFewSamples);
     // CCITT data is one bit per pixel.
     if (m_nCompression == TIFF_COMPRESSION_CCITT && (m_nBitsPerSample != 1 || m_nSamplesPerPixel != 1))
-        return 0;
+        return Refuse(Refusal::TiffCcittDepth);
     uint32_t rowLength = 0;
     if (!StoredRowLength(&rowLength))
-        return 0;
+        return Refuse(Refusal::PictureTooLarge);
+    if (m_nStrips == 0 || m_pStripOffsets == nullptr)
+        return Refuse(Refusal::TiffNoStrips);
+    if (m_nCompression != TIFF_COMPRESSION_NONE && m_pStripByteCounts == nullptr)
+        return Refuse(Refusal::TiffNoStripByteCounts);
     // One row larger than the whole file could ever decode to is damage, not
     // a picture: refuse it instead of allocating for it.
-    if (rowLength > DecodableBytes())
-        return 0;
-    if (m_nStrips == 0 || m_pStripOffsets == nullptr)
-        return 0;
-    if (m_nCompression != TIFF_COMPRESSION_NONE && m_pStripByteCounts == nullptr)
-        return 0;
-    return 1;
+    PictureBounds bounds;
+    bounds.width = m_nWidth;
+    bounds.height = m_nHeight;
+    bounds.bitsPerPixel = static_cast<uint32_t>(m_nSamplesPerPixel) * static_cast<uint32_t>(m_nBitsPerSample);
+    bounds.dataBytes = m_file.GetLength();
+    bounds.expansion = MostExpansion();
+    const Refusal why = CheckPictureBounds(bounds);
+    return why == Refusal::None ? 1 : Refuse(why);
 }
 
 uint32_t CTiffIo::StripsPerPlane() const
@@ -262,6 +333,20 @@ uint32_t CTiffIo::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t count)
     return got;
 }
 
+int CTiffIo::ReadRows(RowSink& sink)
+{
+    if (m_bPlanar == 1)
+        return ReadPlanarRows(sink);
+    switch (m_nCompression) {
+    case TIFF_COMPRESSION_NONE:
+        return ReadUncompressedRows(sink);
+    case TIFF_COMPRESSION_LZW:
+        return ReadLzwRows(sink);
+    default:
+        return ReadCodedStripRows(sink);
+    }
+}
+
 int CTiffIo::ReadUncompressedRows(RowSink& sink)
 {
     uint32_t rowLength = 0;
@@ -278,7 +363,7 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
     uint32_t granted = 0;
     ImageBlock<> block;
     if (!block.AllocBlock(static_cast<uint32_t>(want), rowLength, &granted) || granted < rowLength)
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     const uint32_t chunkRows = granted / rowLength;
     const uint32_t strips = std::min(m_nStrips, StripsPerPlane());
     const uint64_t fileLength = m_file.GetLength();
@@ -286,8 +371,10 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
     uint32_t r = sink.NextWanted(0);
     while (r < m_nHeight) {
         const uint32_t s = r / m_nRowsPerStrip;
-        if (s >= strips)
+        if (s >= strips) {
+            sink.NoteWhy(Refusal::TiffNoStrips);
             break;  // rows without a strip stay blank
+        }
         const uint32_t stripEnd = static_cast<uint32_t>(static_cast<uint64_t>(s) * m_nRowsPerStrip + StripRows(s));
         uint32_t n = 1;
         while (n < chunkRows && r + n < stripEnd && sink.NextWanted(r + n) == r + n)
@@ -296,13 +383,16 @@ int CTiffIo::ReadUncompressedRows(RowSink& sink)
                                 static_cast<uint64_t>(r - s * m_nRowsPerStrip) * rowLength;
         if (offset >= fileLength) {
             // Nothing of the rest of this strip is in the file.
+            sink.NoteWhy(Refusal::Truncated);
             r = sink.NextWanted(stripEnd);
             continue;
         }
-        ReadAt(offset, block.get(), n * rowLength);
+        const uint32_t got = ReadAt(offset, block.get(), n * rowLength);
         for (uint32_t k = 0; k < n; ++k) {
+            if (static_cast<uint64_t>(k + 1) * rowLength > got)
+                sink.CutShort(Refusal::Truncated);  // rows reaching past the end of the file
             if (!sink.Take(r + k, block.get() + static_cast<size_t>(k) * rowLength))
-                return 0;
+                return Refuse(Refusal::OutOfMemory);
         }
         r = sink.NextWanted(r + n);
     }
@@ -313,25 +403,29 @@ int CTiffIo::ReadPlanarRows(RowSink& sink)
 {
     ImageBlock<> row;
     if (!row.Alloc(m_nWidth, 1))
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     const uint64_t perPlane = StripsPerPlane();
     const uint64_t fileLength = m_file.GetLength();
     for (uint32_t p = 0; p < m_nChannels; ++p) {
         uint32_t r = sink.NextWanted(0);
         while (r < m_nHeight) {
             const uint64_t s = p * perPlane + r / m_nRowsPerStrip;
-            if (s >= m_nStrips)
+            if (s >= m_nStrips) {
+                sink.NoteWhy(Refusal::TiffNoStrips);
                 break;
+            }
             const uint64_t offset = m_pStripOffsets[s] + static_cast<uint64_t>(r % m_nRowsPerStrip) * m_nWidth;
             if (offset >= fileLength) {
                 // Nothing of the rest of this strip is in the file.
+                sink.NoteWhy(Refusal::Truncated);
                 r = sink.NextWanted(static_cast<uint32_t>(
                     std::min<uint64_t>(m_nHeight, (r / m_nRowsPerStrip + 1) * static_cast<uint64_t>(m_nRowsPerStrip))));
                 continue;
             }
-            ReadAt(offset, row.get(), m_nWidth);
+            if (ReadAt(offset, row.get(), m_nWidth) < m_nWidth)
+                sink.CutShort(Refusal::Truncated);
             if (!sink.TakePlane(p, r, row.get()))
-                return 0;
+                return Refuse(Refusal::OutOfMemory);
             r = sink.NextWanted(r + 1);
         }
     }
@@ -344,57 +438,87 @@ int CTiffIo::ReadCodedStripRows(RowSink& sink)
     StoredRowLength(&rowLength);
     ImageBlock<> row;
     if (!row.Alloc(rowLength, 1))
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     const uint64_t fileLength = m_file.GetLength();
     const uint32_t strips = std::min(m_nStrips, StripsPerPlane());
     uint32_t largest = 0;
     for (uint32_t s = 0; s < strips; ++s)
         largest = std::max(largest, StripBytesInFile(s, fileLength));
     if (largest == 0)
-        return 0;
+        return Refuse(Refusal::Truncated);  // no strip holds any data
     std::vector<unsigned char> strip;
     try {
         strip.resize(largest);
     } catch (const std::bad_alloc&) {
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     }
 
-    int result = 1;
-    for (uint32_t s = 0; s < strips && result; ++s) {
+    const bool ccitt = m_nCompression == TIFF_COMPRESSION_CCITT;
+    for (uint32_t s = 0; s < strips; ++s) {
         const uint32_t first = s * m_nRowsPerStrip;
         const uint32_t rows = StripRows(s);
         uint32_t want = sink.NextWanted(first);
         if (want >= first + rows)
             continue;  // no wanted row in this strip
-        m_pStripBuf = strip.data();
-        m_nStripPos = 0;
-        m_nStripLen = ReadAt(m_pStripOffsets[s], strip.data(), StripBytesInFile(s, fileLength));
+        ByteCursor in(strip.data(), ReadAt(m_pStripOffsets[s], strip.data(), StripBytesInFile(s, fileLength)));
         for (uint32_t d = 0; d < rows; ++d) {
             // Rows past the end of the strip's data stay blank.
-            if (m_nStripPos >= m_nStripLen)
+            if (in.AtEnd()) {
+                sink.NoteWhy(Refusal::TiffStripCutShort);
                 break;
-            if (m_nCompression == TIFF_COMPRESSION_CCITT)
-                DecodeHuffmanRow(row.get(), rowLength);
-            else
-                DecodePackBitsRow(row.get(), rowLength);
+            }
+            const RowEnd end = ccitt ? DecodeCcittRow(in, m_nWidth, row.get(), rowLength)
+                                     : DecodePackBitsRow(in, row.get(), rowLength);
             if (first + d == want) {
-                if (!sink.Take(want, row.get())) {
-                    result = 0;
-                    break;
-                }
+                if (end != RowEnd::Whole)
+                    sink.CutShort(RowEndReason(end));
+                if (!sink.Take(want, row.get()))
+                    return Refuse(Refusal::OutOfMemory);
                 want = sink.NextWanted(want + 1);
                 if (want >= first + rows)
                     break;
             }
         }
     }
-    m_pStripBuf = nullptr;
-    m_nStripPos = 0;
-    m_nStripLen = 0;
-    return result;
+    return 1;
 }
 
-int CTiffIo::DecodeLzwGroups(RowSink& sink)
+int CTiffIo::DecodeLzwStrip(const unsigned char* codes, uint32_t size, uint32_t firstRow, uint32_t rows,
+                            unsigned char* row, uint32_t rowLength, RowSink& sink)
+{
+    if (rows == 0)
+        return 1;
+    TiffLzwDecoder decoder(codes, size);
+    if (decoder.Empty())
+        return 1;  // an empty strip holds no rows
+    uint32_t want = sink.NextWanted(firstRow);
+    // Rows are decoded in order until the last one the sink wants.
+    for (uint32_t d = 0; d < rows && want < firstRow + rows; ++d) {
+        if (decoder.Read(row, rowLength) < rowLength) {
+            switch (decoder.status()) {
+            case TiffLzwDecoder::Status::NoClearCode:
+                return Refuse(Refusal::TiffLzwNoClearCode);
+            case TiffLzwDecoder::Status::CodePastTable:
+                sink.NoteWhy(Refusal::TiffLzwCodePastTable);
+                break;
+            default:
+                sink.NoteWhy(Refusal::TiffStripCutShort);
+                break;
+            }
+            return 1;  // the strip's later rows stay blank
+        }
+        if (firstRow + d == want) {
+            if (m_nPredictor == TIFF_PREDICTOR_HORIZONTAL)
+                UndoHorizontalPredictor(row, rowLength, m_nSamplesPerPixel, m_nBitsPerSample, m_bIntel == 0);
+            if (!sink.Take(want, row))
+                return Refuse(Refusal::OutOfMemory);
+            want = sink.NextWanted(want + 1);
+        }
+    }
+    return 1;
+}
+
+int CTiffIo::ReadLzwRows(RowSink& sink)
 {
     uint32_t rowLength = 0;
     StoredRowLength(&rowLength);
@@ -407,7 +531,7 @@ int CTiffIo::DecodeLzwGroups(RowSink& sink)
         needed.assign(strips, 0);
         bytes.assign(strips, 0);
     } catch (const std::bad_alloc&) {
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     }
     uint64_t span = 0;
     uint32_t largest = 0;
@@ -430,10 +554,10 @@ int CTiffIo::DecodeLzwGroups(RowSink& sink)
     uint32_t granted = 0;
     ImageBlock<> block;
     if (!block.AllocBlock(want, largest, &granted) || granted < largest)
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
     ImageBlock<> row;
     if (!row.Alloc(rowLength, 0))
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
 
     uint32_t s = 0;
     while (s < strips) {
@@ -453,31 +577,13 @@ int CTiffIo::DecodeLzwGroups(RowSink& sink)
         }
         ReadAt(base, block.get(), static_cast<uint32_t>(end - base));
         for (uint32_t k = s; k < t; ++k) {
-            m_pCodeNext = block.get() + (m_pStripOffsets[k] - base);
-            m_pCodeEnd = m_pCodeNext + bytes[k];
-            if (!DecodeLzwStrip(k * m_nRowsPerStrip, StripRows(k), row.get(), rowLength, sink)) {
-                m_pCodeNext = m_pCodeEnd = nullptr;
+            if (!DecodeLzwStrip(block.get() + (m_pStripOffsets[k] - base), bytes[k], k * m_nRowsPerStrip,
+                                StripRows(k), row.get(), rowLength, sink))
                 return 0;
-            }
         }
         s = t;
     }
-    m_pCodeNext = m_pCodeEnd = nullptr;
     return 1;
-}
-
-int CTiffIo::DecodeLzwStrips(unsigned char* const* planes)
-{
-    if (!CheckReadable() || m_nCompression != TIFF_COMPRESSION_LZW)
-        return 0;
-    if (m_nLzwMode == 1) {
-        if (planes == nullptr)
-            return 0;
-        PreviewSink sink(*this, planes);
-        return sink.Init() ? DecodeLzwGroups(sink) : 0;
-    }
-    FullSink sink(*this);
-    return sink.Init() && DecodeLzwGroups(sink) && sink.Complete() ? 1 : 0;
 }
 
 int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
@@ -488,73 +594,118 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
     uint32_t rowLength = 0;
     uint32_t need = 0;
     StoredRowLength(&rowLength);
-    const bool unpacked = (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK) && m_nBitsPerSample < 8;
+    const bool unpacked = IsColour(*this) && m_nBitsPerSample < 8;
     if (m_bPlanar == 0 && !unpacked && (!SourceRowBytes(&need) || need > rowLength))
-        return 0;
-    if (m_nCompression == TIFF_COMPRESSION_LZW) {
-        m_nLzwMode = 1;
-        return DecodeLzwStrips(planes);
-    }
+        return Refuse(Refusal::TiffTooFewSamples);
+    if (planes == nullptr)
+        return Refuse(Refusal::TiffPlaneTable);
     PreviewSink sink(*this, planes);
     if (!sink.Init())
+        return Refuse(Refusal::OutOfMemory);
+    if (!ReadRows(sink))
         return 0;
-    if (m_bPlanar == 1)
-        return ReadPlanarRows(sink);
-    if (m_nCompression == TIFF_COMPRESSION_NONE)
-        return ReadUncompressedRows(sink);
-    return ReadCodedStripRows(sink);
+    // Fitted previews show what is there (missing rows black); a full-size
+    // preview needs every row.
+    if (m_bFullSize != 0 && !sink.Complete())
+        return Refuse(sink.MissingReason());
+    return 1;
 }
 
 int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
     // Files that cannot be read are refused before the preview memory is
     // asked for; the preview consumes the palette whatever the outcome.
-    if (!CheckReadable()) {
+    int ok = CheckReadable();
+    if (ok && m_bFullSize != 0) {
+        const Refusal why = CheckImageFitsInFile();
+        if (why != Refusal::None)
+            ok = Refuse(why);
+    }
+    if (!ok) {
         ImageFree(&m_pPalette);
+        *bits = nullptr;
         return 0;
     }
-    return MakePlanesPreview(width, height, bits);
+    if (MakePlanesPreview(width, height, bits))
+        return 1;
+    // Without a reason of its own the preview failed in the shared steps:
+    // the preview block or the planes could not be had.
+    uint32_t blockBytes = 0;
+    return Refuse(PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes) ? Refusal::OutOfMemory
+                                                                           : Refusal::PictureTooLarge);
 }
 
 int CTiffIo::ReadFullImage()
 {
-    if (!CheckReadable() || m_nChannels == 0 || !ImageFitsInFile())
+    if (!CheckReadable())
         return 0;
+    const Refusal fits = CheckImageFitsInFile();
+    if (fits != Refusal::None)
+        return Refuse(fits);
     if (m_nRowBytes < 0 || static_cast<uint32_t>(m_nRowBytes) < m_nWidth)
-        return 0;
+        return Refuse(Refusal::TiffPlaneTable);
     for (uint32_t p = 0; p < m_nChannels; ++p) {
         if (m_nPlaneKind[p] != 1 || m_pPlane[p] == nullptr)
-            return 0;
-    }
-    if (m_nCompression == TIFF_COMPRESSION_LZW) {
-        m_nLzwMode = 2;
-        return DecodeLzwStrips(nullptr);
+            return Refuse(Refusal::TiffPlaneTable);
     }
     FullSink sink(*this);
     if (!sink.Init())
+        return Refuse(Refusal::OutOfMemory);
+    if (!ReadRows(sink))
         return 0;
-    int result;
-    if (m_bPlanar == 1)
-        result = ReadPlanarRows(sink);
-    else if (m_nCompression == TIFF_COMPRESSION_NONE)
-        result = ReadUncompressedRows(sink);
-    else
-        result = ReadCodedStripRows(sink);
-    return result && sink.Complete() ? 1 : 0;
+    return sink.Complete() ? 1 : Refuse(sink.MissingReason());
 }
 
-uint64_t CTiffIo::DecodableBytes() const
-{
-    // No strip coding expands its input more than 4096 times (LZW at most
-    // about 3,400).
-    const uint64_t fileLength = m_file.GetLength();
-    return m_nCompression == TIFF_COMPRESSION_NONE ? fileLength : fileLength * 4096;
-}
-
-bool CTiffIo::ImageFitsInFile() const
+Refusal CTiffIo::CheckImageFitsInFile() const
 {
     uint32_t rowLength = 0;
     if (!StoredRowLength(&rowLength))
-        return false;
-    return static_cast<uint64_t>(rowLength) * m_nHeight <= DecodableBytes();
+        return Refusal::PictureTooLarge;
+    if (m_nRowsPerStrip == 0 || m_nStrips == 0 || m_pStripOffsets == nullptr)
+        return Refusal::TiffNoStrips;
+    const uint64_t fileLength = m_file.GetLength();
+    // The whole picture against everything the file could decode to, with
+    // the full-size preview block's limits.
+    PictureBounds whole;
+    whole.width = m_nWidth;
+    whole.height = m_nHeight;
+    whole.bitsPerPixel = static_cast<uint32_t>(m_nSamplesPerPixel) * static_cast<uint32_t>(m_nBitsPerSample);
+    whole.dataBytes = fileLength;
+    whole.expansion = MostExpansion();
+    whole.fullSize = true;
+    const Refusal why = CheckPictureBounds(whole);
+    if (why != Refusal::None)
+        return why;
+
+    // Then strip by strip: each must hold its own rows.
+    const uint64_t perPlane = StripsPerPlane();
+    const uint64_t strips = perPlane * (m_bPlanar == 1 ? m_nChannels : 1);
+    if (strips > m_nStrips)
+        return Refusal::TiffNoStrips;
+    PictureBounds strip;
+    strip.width = m_nWidth;
+    strip.bitsPerPixel = m_bPlanar == 1 ? static_cast<uint32_t>(m_nBitsPerSample) : whole.bitsPerPixel;
+    strip.expansion = whole.expansion;
+    strip.fullSize = true;
+    for (uint64_t s = 0; s < strips; ++s) {
+        strip.height = StripRows(static_cast<uint32_t>(s % perPlane));
+        if (m_nCompression == TIFF_COMPRESSION_NONE) {
+            // Uncompressed rows are read at the strip's offset, whatever its count.
+            const uint64_t offset = m_pStripOffsets[s];
+            strip.dataBytes = offset < fileLength ? fileLength - offset : 0;
+        } else {
+            strip.dataBytes = StripBytesInFile(static_cast<uint32_t>(s), fileLength);
+            // Every CCITT row starts on a byte of its own.
+            if (m_nCompression == TIFF_COMPRESSION_CCITT && strip.height > strip.dataBytes)
+                return Refusal::LargerThanFile;
+            // LZW strings grow one byte a code: small strips expand far less
+            // than the longest string.
+            if (m_nCompression == TIFF_COMPRESSION_LZW && strip.dataBytes != 0)
+                strip.expansion = (LzwMostBytes(strip.dataBytes) + strip.dataBytes - 1) / strip.dataBytes;
+        }
+        const Refusal stripWhy = CheckPictureBounds(strip);
+        if (stripWhy != Refusal::None)
+            return stripWhy;
+    }
+    return Refusal::None;
 }

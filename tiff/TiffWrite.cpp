@@ -3,15 +3,13 @@
 #include "ITiffIO.h"
 #include "TiffEncoders.h"
 
+#include "ByteOrder.h"
+
 #include <cmath>
 #include <cstring>
 #include <new>
 
 namespace {
-
-constexpr uint16_t TYPE_SHORT = 3;
-constexpr uint16_t TYPE_LONG = 4;
-constexpr uint16_t TYPE_RATIONAL = 5;
 
 // Plane bytes the general writer aims to put in one strip.
 constexpr uint32_t kStripPlaneBytes = 6400000;
@@ -35,30 +33,6 @@ uint32_t ResolutionNumerator(float res)
 }
 
 }  // namespace
-
-// ---- byte order ------------------------------------------------------------
-
-void CTiffIo::Store16(unsigned char* p, uint32_t v) const
-{
-    if (m_bIntel) {
-        p[0] = static_cast<unsigned char>(v);
-        p[1] = static_cast<unsigned char>(v >> 8);
-    } else {
-        p[0] = static_cast<unsigned char>(v >> 8);
-        p[1] = static_cast<unsigned char>(v);
-    }
-}
-
-void CTiffIo::Store32(unsigned char* p, uint32_t v) const
-{
-    if (m_bIntel) {
-        Store16(p, v & 0xFFFF);
-        Store16(p + 2, v >> 16);
-    } else {
-        Store16(p, v >> 16);
-        Store16(p + 2, v & 0xFFFF);
-    }
-}
 
 bool CTiffIo::WritePosition(uint32_t* pos) const
 {
@@ -181,7 +155,7 @@ int CTiffIo::WriteHeader()
         return 0;
     unsigned char header[8] = {};
     header[0] = header[1] = m_bIntel ? 'I' : 'M';
-    Store16(header + 2, 42);
+    Store16(header + 2, 42, !m_bIntel);
     m_file.Write(header, sizeof header);
     if (IsPaletteMode(m_nColorMode)) {
         const uint32_t n = m_nPaletteSize;
@@ -191,9 +165,9 @@ int CTiffIo::WriteHeader()
         // All red values, then all green, then all blue; palette entries hold
         // blue, green, red.
         for (uint32_t i = 0; i < n; ++i) {
-            Store16(map.get() + 2 * i, m_pPalette[4 * i + 2] * 256u);
-            Store16(map.get() + 2 * (n + i), m_pPalette[4 * i + 1] * 256u);
-            Store16(map.get() + 2 * (2 * n + i), m_pPalette[4 * i] * 256u);
+            Store16(map.get() + 2 * i, static_cast<uint16_t>(m_pPalette[4 * i + 2] * 256u), !m_bIntel);
+            Store16(map.get() + 2 * (n + i), static_cast<uint16_t>(m_pPalette[4 * i + 1] * 256u), !m_bIntel);
+            Store16(map.get() + 2 * (2 * n + i), static_cast<uint16_t>(m_pPalette[4 * i] * 256u), !m_bIntel);
         }
         try {
             m_file.Write(map.get(), 6 * n);
@@ -414,7 +388,7 @@ int CTiffIo::WriteStripTable(const uint32_t* values)
     for (uint32_t i = 0; i < m_nStrips;) {
         const uint32_t n = m_nStrips - i < kTableChunk ? m_nStrips - i : kTableChunk;
         for (uint32_t k = 0; k < n; ++k)
-            Store32(buf + 4 * k, values[i + k]);
+            Store32(buf + 4 * k, values[i + k], !m_bIntel);
         m_file.Write(buf, 4 * n);
         i += n;
     }
@@ -434,7 +408,7 @@ int CTiffIo::WriteDirectory()
             return 0;
         unsigned char v[2 * 32];
         for (uint32_t i = 0; i < spp; ++i)
-            Store16(v + 2 * i, bits);
+            Store16(v + 2 * i, static_cast<uint16_t>(bits), !m_bIntel);
         m_file.Write(v, 2 * spp);
     }
     if (extra > 2) {
@@ -448,12 +422,12 @@ int CTiffIo::WriteDirectory()
     unsigned char res[8];
     if (!WritePosition(&xresOffset))
         return 0;
-    Store32(res, ResolutionNumerator(m_fXRes));
-    Store32(res + 4, 1);
+    Store32(res, ResolutionNumerator(m_fXRes), !m_bIntel);
+    Store32(res + 4, 1, !m_bIntel);
     m_file.Write(res, 8);
     if (!WritePosition(&yresOffset))
         return 0;
-    Store32(res, ResolutionNumerator(m_fYRes));
+    Store32(res, ResolutionNumerator(m_fYRes), !m_bIntel);
     m_file.Write(res, 8);
     if (m_nStrips > 1) {
         if (!WritePosition(&offsetsOffset))
@@ -470,63 +444,63 @@ int CTiffIo::WriteDirectory()
     uint32_t n = 0;
     auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
         unsigned char* e = ifd + 2 + 12 * n++;
-        Store16(e, tag);
-        Store16(e + 2, type);
-        Store32(e + 4, count);
-        if (type == TYPE_SHORT && count == 1)
-            Store16(e + 8, value);  // the other two bytes stay 0
+        Store16(e, static_cast<uint16_t>(tag), !m_bIntel);
+        Store16(e + 2, static_cast<uint16_t>(type), !m_bIntel);
+        Store32(e + 4, count, !m_bIntel);
+        if (type == TIFF_TYPE_SHORT && count == 1)
+            Store16(e + 8, static_cast<uint16_t>(value), !m_bIntel);  // the other two bytes stay 0
         else
-            Store32(e + 8, value);
+            Store32(e + 8, value, !m_bIntel);
     };
     int32_t photometric = 0;
     switch (m_nColorMode) {
     case COLOR_BILEVEL:
-    case COLOR_GREY: photometric = 1; break;
-    case COLOR_RGB: photometric = 2; break;
-    case COLOR_CMYK: photometric = 5; break;
-    case COLOR_INDEXED: photometric = 3; break;
+    case COLOR_GREY: photometric = TIFF_PHOTOMETRIC_BLACK_IS_ZERO; break;
+    case COLOR_RGB: photometric = TIFF_PHOTOMETRIC_RGB; break;
+    case COLOR_CMYK: photometric = TIFF_PHOTOMETRIC_SEPARATED; break;
+    case COLOR_INDEXED: photometric = TIFF_PHOTOMETRIC_PALETTE; break;
     default: break;
     }
-    entry(256, TYPE_LONG, 1, m_nWidth);
-    entry(257, TYPE_LONG, 1, m_nHeight);
+    entry(TIFF_TAG_IMAGE_WIDTH, TIFF_TYPE_LONG, 1, m_nWidth);
+    entry(TIFF_TAG_IMAGE_LENGTH, TIFF_TYPE_LONG, 1, m_nHeight);
     if (spp > 2) {
-        entry(258, TYPE_SHORT, spp, bitsOffset);
+        entry(TIFF_TAG_BITS_PER_SAMPLE, TIFF_TYPE_SHORT, spp, bitsOffset);
+    } else if (spp == 2) {
+        // Two values fit in the entry, each in the file's byte order.
+        entry(TIFF_TAG_BITS_PER_SAMPLE, TIFF_TYPE_SHORT, 2, 0);
+        unsigned char* e = ifd + 2 + 12 * (n - 1);
+        Store16(e + 8, static_cast<uint16_t>(bits), !m_bIntel);
+        Store16(e + 10, static_cast<uint16_t>(bits), !m_bIntel);
     } else {
-        entry(258, TYPE_SHORT, 1, bits);
-        if (spp == 2) {
-            // The second value follows in little-endian order.
-            unsigned char* e = ifd + 2 + 12 * (n - 1);
-            e[10] = static_cast<unsigned char>(bits);
-            e[11] = 0;
-        }
+        entry(TIFF_TAG_BITS_PER_SAMPLE, TIFF_TYPE_SHORT, 1, bits);
     }
-    entry(259, TYPE_SHORT, 1, static_cast<uint32_t>(m_nCompression));
-    entry(262, TYPE_SHORT, 1, static_cast<uint32_t>(photometric));
-    entry(273, TYPE_LONG, m_nStrips, m_nStrips > 1 ? offsetsOffset : m_pStripOffsets[0]);
-    entry(277, TYPE_SHORT, 1, spp);
-    entry(278, TYPE_LONG, 1, m_nRowsPerStrip);
-    entry(279, TYPE_LONG, m_nStrips, m_nStrips > 1 ? countsOffset : m_pStripByteCounts[0]);
-    entry(282, TYPE_RATIONAL, 1, xresOffset);
-    entry(283, TYPE_RATIONAL, 1, yresOffset);
-    entry(284, TYPE_SHORT, 1, 1);
-    entry(296, TYPE_SHORT, 1, 2);
+    entry(TIFF_TAG_COMPRESSION, TIFF_TYPE_SHORT, 1, static_cast<uint32_t>(m_nCompression));
+    entry(TIFF_TAG_PHOTOMETRIC, TIFF_TYPE_SHORT, 1, static_cast<uint32_t>(photometric));
+    entry(TIFF_TAG_STRIP_OFFSETS, TIFF_TYPE_LONG, m_nStrips, m_nStrips > 1 ? offsetsOffset : m_pStripOffsets[0]);
+    entry(TIFF_TAG_SAMPLES_PER_PIXEL, TIFF_TYPE_SHORT, 1, spp);
+    entry(TIFF_TAG_ROWS_PER_STRIP, TIFF_TYPE_LONG, 1, m_nRowsPerStrip);
+    entry(TIFF_TAG_STRIP_BYTE_COUNTS, TIFF_TYPE_LONG, m_nStrips, m_nStrips > 1 ? countsOffset : m_pStripByteCounts[0]);
+    entry(TIFF_TAG_X_RESOLUTION, TIFF_TYPE_RATIONAL, 1, xresOffset);
+    entry(TIFF_TAG_Y_RESOLUTION, TIFF_TYPE_RATIONAL, 1, yresOffset);
+    entry(TIFF_TAG_PLANAR_CONFIGURATION, TIFF_TYPE_SHORT, 1, TIFF_PLANAR_CHUNKY);
+    entry(TIFF_TAG_RESOLUTION_UNIT, TIFF_TYPE_SHORT, 1, TIFF_RESOLUTION_UNIT_INCH);
     if (m_nCompression == TIFF_COMPRESSION_LZW)
-        entry(317, TYPE_SHORT, 1, 2);
+        entry(TIFF_TAG_PREDICTOR, TIFF_TYPE_SHORT, 1, TIFF_PREDICTOR_HORIZONTAL);
     if (IsPaletteMode(m_nColorMode))
-        entry(320, TYPE_SHORT, 3u * m_nPaletteSize, 8);
+        entry(TIFF_TAG_COLOR_MAP, TIFF_TYPE_SHORT, 3u * m_nPaletteSize, 8);
     if (extra == 1) {
-        entry(338, TYPE_SHORT, 1, 0);
+        entry(TIFF_TAG_EXTRA_SAMPLES, TIFF_TYPE_SHORT, 1, 0);
     } else if (extra == 2) {
-        entry(338, TYPE_SHORT, 2, 0);
+        entry(TIFF_TAG_EXTRA_SAMPLES, TIFF_TYPE_SHORT, 2, 0);
     } else if (extra > 2) {
-        entry(338, TYPE_SHORT, extra, extraOffset);
+        entry(TIFF_TAG_EXTRA_SAMPLES, TIFF_TYPE_SHORT, extra, extraOffset);
     }
-    Store16(ifd, n);
+    Store16(ifd, static_cast<uint16_t>(n), !m_bIntel);
     // The next-directory offset after the entries stays 0.
     m_file.Write(ifd, 2 + 12 * n + 4);
 
     unsigned char offset[4];
-    Store32(offset, ifdOffset);
+    Store32(offset, ifdOffset, !m_bIntel);
     m_file.Seek(4, CFile::begin);
     m_file.Write(offset, 4);
     return 1;

@@ -65,3 +65,10 @@ python3 make_tiff_ccitt.py "$T/wide.pbm" tiff_wide_ccitt.tif 0 2
 python3 make_tiff_runs.py "$T/runs.pbm"
 python3 make_tiff_ccitt.py "$T/runs.pbm" tiff_runs_ccitt.tif 0 3
 tiffcp -c lzw:2 -L -r 2 "$T/wide.tif" tiff_wide_lzw2.tif
+convert -size 37x23 xc: -channel R -fx "i/w" -channel G -fx "j/h" -channel B -fx "((i*j)%7)/7" +channel -depth 8 "$T/rgb8.ppm"
+pamtotiff -rowsperstrip 12 "$T/rgb8.ppm" > tiff_pam_rgb8_two_strips.tif
+convert -size 37x23 xc: -channel R -fx "((i*7+j*3)%13)/12" -channel G -fx "(i%3)/2" -channel B -fx "j%2" +channel -depth 8 "$T/pal.ppm"
+pamtotiff -packbits -rowsperstrip 12 "$T/pal.ppm" > tiff_pam_pal8_packbits.tif
+convert -size 37x23 xc: -colorspace gray -fx "((i*3+j*5)%17)/16" -depth 8 "$T/grey8.pgm"
+pamtotiff -lzw -rowsperstrip 6 "$T/grey8.pgm" > tiff_pam_grey8_lzw.tif
+/usr/bin/python3 -c "from PIL import Image; Image.open('$T/bw.pbm').save('tiff_bw1_ccitt_pil.tif', compression='tiff_ccitt')"

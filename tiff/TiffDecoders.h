@@ -1,0 +1,139 @@
+// Strip decoders of the TIFF reader: PackBits, CCITT modified Huffman and
+// LZW, each over a byte range with its state in the open, plus the sample
+// helpers (predictor, unpacking).  They know nothing of files or readers; the
+// encoders of the writer are their counterparts (TiffEncoders.h).
+#pragma once
+
+#include <cstdint>
+
+// A strip's stored bytes and how far decoding has got in them.
+struct ByteCursor {
+    const unsigned char* data = nullptr;
+    uint32_t size = 0;
+    uint32_t pos = 0;
+
+    ByteCursor() = default;
+    ByteCursor(const unsigned char* bytes, uint32_t count) : data(bytes), size(count) {}
+    bool AtEnd() const { return pos >= size; }
+};
+
+// How a row decoder left its row.
+enum class RowEnd {
+    Whole,        // every byte of the row was decoded
+    DataEnded,    // the strip's bytes ended first; the rest of the row is 0
+    InvalidCode,  // a code no valid stream holds ended the row; the rest is 0
+};
+
+// ---- PackBits -----------------------------------------------------------------
+
+// Decodes one row of `rowLength` bytes.  A repeat that runs past the row end
+// loses its rest; literal bytes past the row end stay in the strip as the
+// next row's control bytes.  Never reads past the cursor's range.
+RowEnd DecodePackBitsRow(ByteCursor& in, unsigned char* row, uint32_t rowLength);
+
+// ---- CCITT modified Huffman (compression 2) ------------------------------------------
+
+// Decodes one row of `width` pixels, one bit each, most significant bit
+// first, into `row` (at most `rowLength` bytes are written; pixels beyond
+// them are decoded and dropped).  White runs give 0 bits and black runs 1
+// bits: the photometric interpretation gives the bits their meaning later.
+// Every row starts on a byte: the rest of a partly used byte is skipped.
+// An end-of-line or invalid code ends the row (InvalidCode).
+RowEnd DecodeCcittRow(ByteCursor& in, uint32_t width, unsigned char* row, uint32_t rowLength);
+
+// Whether the white and black code tables are prefix-free (a self-check).
+bool CcittTablesConsistent();
+
+// ---- LZW ----------------------------------------------------------------------------
+
+// Codes of a TIFF LZW strip: most significant bit first, 9 to 12 bits wide,
+// read through a 64-bit window; a code cut off by the end of the bytes is
+// not read.  (GIF packs its codes least significant bit first: a variant
+// needs its own reader of this shape.)
+class LzwMsbCodeReader {
+public:
+    LzwMsbCodeReader(const unsigned char* data, uint32_t size) : m_next(data), m_end(data + size) {}
+    // The next code of `width` bits; false when the bytes end first.
+    bool Read(int width, uint32_t* code)
+    {
+        if (m_bits < width) {
+            while (m_bits <= 56 && m_next != m_end) {
+                m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
+                m_bits += 8;
+            }
+            if (m_bits < width)
+                return false;
+        }
+        *code = static_cast<uint32_t>(m_window >> (64 - width));
+        m_window <<= width;
+        m_bits -= width;
+        return true;
+    }
+
+private:
+    const unsigned char* m_next;
+    const unsigned char* m_end;
+    uint64_t m_window = 0;
+    int m_bits = 0;
+};
+
+// A TIFF LZW strip decoded as a stream of bytes.  The string table holds
+// 4096 entries: 0-255 the single bytes, 256 the clear code, 257 the end code,
+// then the strings added one per code.  The code width grows one code early
+// (after entries 510, 1022 and 2046: TIFF's "early change") and stays at 12
+// bits; a stream that fills the table without a clear code keeps decoding
+// without adding entries.  A GIF variant differs in the code reader (least
+// significant bit first), the first code width (its minimum code size + 1)
+// and the width change (one code later); the table and the string output
+// are the same.
+class TiffLzwDecoder {
+public:
+    enum class Status {
+        Going,          // more bytes may follow
+        Ended,          // the end code, or the bytes ended
+        NoClearCode,    // the strip does not start with the clear code
+        CodePastTable,  // a code beyond the next free entry
+    };
+
+    TiffLzwDecoder(const unsigned char* data, uint32_t size);
+
+    // Writes up to `length` decoded bytes to `out`; returns how many were
+    // written (fewer only when the stream stopped: see status()).
+    uint32_t Read(unsigned char* out, uint32_t length);
+    Status status() const { return m_status; }
+    // Whether the strip held no code at all (an empty strip holds no rows).
+    bool Empty() const { return m_empty; }
+
+    static constexpr uint32_t kClear = 256;
+    static constexpr uint32_t kEnd = 257;
+    static constexpr uint32_t kTableSize = 4096;
+
+private:
+    LzwMsbCodeReader m_codes;
+    Status m_status = Status::Going;
+    bool m_empty = false;
+    int m_width = 9;
+    uint32_t m_nextFree = 257;
+    int32_t m_previous = -1;
+    // Table entries: prefix code, last byte, first byte, length of the string.
+    int16_t m_prefix[kTableSize];
+    unsigned char m_suffix[kTableSize];
+    unsigned char m_first[kTableSize];
+    uint16_t m_length[kTableSize];
+    // The current string's bytes not yet handed out, last byte first.
+    unsigned char m_pending[kTableSize + 1];
+    uint32_t m_pendingCount = 0;
+};
+
+// ---- samples -------------------------------------------------------------------------
+
+// Undoes horizontal differencing (Predictor 2) on one row of `rowLength`
+// bytes: 8-bit samples, or 16-bit samples in the file's byte order.
+void UndoHorizontalPredictor(unsigned char* row, uint32_t rowLength, uint32_t samplesPerPixel,
+                             int32_t bitsPerSample, bool bigEndian);
+
+// Expands `count` samples of 1, 4 or 16 bits to one byte each (1-bit: 0 or
+// 1; 4-bit: 0-15; 16-bit: the more significant byte).  Source and
+// destination may be the same buffer for 16-bit samples.
+void UnpackSamples(const unsigned char* source, unsigned char* destination, uint64_t count,
+                   int32_t bitsPerSample, bool bigEndian);
