@@ -2,6 +2,7 @@
 // whole file.  The picture (12000 x 9000, 324 MB) is written to the temporary
 // directory on first use and removed at exit.
 #include "Afx.h"
+#include "ByteOrder.h"
 #include "quorvel.h"
 
 #include <benchmark/benchmark.h>
@@ -20,27 +21,21 @@ namespace {
 constexpr uint32_t kWidth = 12000;
 constexpr uint32_t kHeight = 9000;
 
-void Put32(unsigned char* p, uint32_t v)
-{
-    for (int b = 0; b < 4; ++b)
-        p[b] = static_cast<unsigned char>(v >> (8 * b));
-}
-
 struct BigBmp {
     BigBmp()
     {
         path = "/tmp/quorvel-bench-" + std::to_string(getpid()) + ".bmp";
         const uint32_t row = kWidth * 3;  // already a multiple of 4
         unsigned char header[54] = {'B', 'M'};
-        Put32(header + 2, 54 + row * kHeight);
-        Put32(header + 10, 54);
-        Put32(header + 14, 40);
-        Put32(header + 18, kWidth);
-        Put32(header + 22, kHeight);
+        StoreLE32(header + 2, 54 + row * kHeight);
+        StoreLE32(header + 10, 54);
+        StoreLE32(header + 14, 40);
+        StoreLE32(header + 18, kWidth);
+        StoreLE32(header + 22, kHeight);
         header[26] = 1;
         header[28] = 24;
-        Put32(header + 38, 11811);  // 300 pixels per inch
-        Put32(header + 42, 11811);
+        StoreLE32(header + 38, 11811);  // 300 pixels per inch
+        StoreLE32(header + 42, 11811);
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(header), sizeof header);
         std::vector<char> pixels(row);

@@ -38,9 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::fwrite(data + 1, 1, size - 1, f);
     std::fclose(f);
 
-    // The fitted preview and the size-only path; the colour table directory
-    // does not exist, which the library reports and survives.
-    for (int mode : {1, 0}) {
+    // The fitted and full-size previews and the size-only path; the colour
+    // table directory does not exist, which the library reports and survives.
+    for (int mode : {1, 2, 0}) {
         ImageSummary summary;
         if (GetQuorvel(path.c_str(), &summary, mode, "/nonexistent") == 1)
             QuorvelFreePreview(summary.pPreviewBits);

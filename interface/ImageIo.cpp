@@ -114,21 +114,56 @@ bool CImageIo::SourceRowBytes(uint32_t* bytes) const
     return true;
 }
 
-int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
+const std::vector<uint32_t>& CImageIo::SampledColumns()
 {
-    // The planes hold m_nDibHeight rows; a row past them is not written.
-    if (row >= m_nDibHeight)
-        return 0;
     if (m_vColumns.empty() || m_nColumnsFor[0] != m_nWidth || m_nColumnsFor[1] != m_nDibWidth) {
         m_vColumns = FirstMatchIndices(m_nWidth, m_nDibWidth);
         m_nColumnsFor[0] = m_nWidth;
         m_nColumnsFor[1] = m_nDibWidth;
     }
+    return m_vColumns;
+}
+
+unsigned char* CImageIo::DibRow(unsigned char* block, uint32_t row) const
+{
+    const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+    return block + static_cast<size_t>(m_nDibHeight - 1 - row) * stride;
+}
+
+unsigned char* CImageIo::WholeRgbRowInBlock(uint32_t row)
+{
+    if (m_pRowBlock == nullptr || row >= m_nDibHeight || m_nColorMode != COLOR_RGB ||
+        SampledColumns().size() != m_nWidth)
+        return nullptr;
+    m_vRowWritten[row] = 1;
+    return DibRow(m_pRowBlock, row);
+}
+
+int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
+{
+    // The planes hold m_nDibHeight rows; a row past them is not written.
+    if (row >= m_nDibHeight)
+        return 0;
+    SampledColumns();
     if (m_nSwap < 0)
         m_nSwap = SwapsChannels() ? 1 : 0;
-    const size_t base = static_cast<size_t>(row) * PlaneRowBytes();
     const size_t step = m_nSamplesPerPixel;
     const size_t count = m_vColumns.size();
+
+    // Built row by row: the row lands in its row of the block (bottom-up),
+    // through the one-row planes unless it is RGB, which goes there at once.
+    unsigned char* dib = nullptr;
+    size_t base = static_cast<size_t>(row) * PlaneRowBytes();
+    if (m_pRowBlock != nullptr) {
+        dib = DibRow(m_pRowBlock, row);
+        planes = m_pRowPlanes;
+        base = 0;
+        m_vRowWritten[row] = 1;
+        if (m_nColorMode == COLOR_RGB && m_nChannels >= 3) {
+            SampleRgbRow(source, dib);
+            return 1;
+        }
+    }
 
     switch (m_nColorMode) {
     case COLOR_RGB:
@@ -183,77 +218,129 @@ int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char
     default:
         break;
     }
+    if (dib != nullptr)
+        PlaneRowToDib(m_pRowPlanes, dib);
     return 1;
+}
+
+void CImageIo::SampleRgbRow(const unsigned char* source, unsigned char* out)
+{
+    // The same choice of samples as the planes would hold (red, green, blue
+    // from the stored order), written blue, green, red.
+    const size_t step = m_nSamplesPerPixel;
+    const size_t count = m_vColumns.size();
+    const uint32_t* column = m_vColumns.data();
+    if (m_nSwap == 1) {
+        if (step == 3 && count == m_nWidth) {
+            std::memcpy(out, source, 3 * count);  // every pixel, already blue, green, red
+            return;
+        }
+        for (size_t i = 0; i < count; ++i, out += 3) {
+            const unsigned char* px = source + column[i] * step;
+            out[0] = px[0];
+            out[1] = px[1];
+            out[2] = px[2];
+        }
+    } else if (m_bPlanar == 0) {
+        if (count == m_nWidth) {
+            for (size_t i = 0; i < count; ++i, out += 3, source += step) {
+                out[0] = source[2];
+                out[1] = source[1];
+                out[2] = source[0];
+            }
+            return;
+        }
+        for (size_t i = 0; i < count; ++i, out += 3) {
+            const unsigned char* px = source + column[i] * step;
+            out[0] = px[2];
+            out[1] = px[1];
+            out[2] = px[0];
+        }
+    } else {
+        const unsigned char* red = source;
+        const unsigned char* green = source + m_nWidth;
+        const unsigned char* blue = source + 2 * static_cast<size_t>(m_nWidth);
+        for (size_t i = 0; i < count; ++i, out += 3) {
+            out[0] = blue[column[i]];
+            out[1] = green[column[i]];
+            out[2] = red[column[i]];
+        }
+    }
 }
 
 int CImageIo::PlanesToDib(unsigned char* const* planes, unsigned char* bits)
 {
     const size_t r = PlaneRowBytes();
-    const size_t s = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
-    const uint32_t paletteSize = m_pPalette != nullptr ? m_nPaletteSize : 0;
+    const uint32_t used = m_nColorMode == COLOR_RGB ? 3 : m_nColorMode == COLOR_CMYK ? 4 : 1;
     for (uint32_t i = 0; i < m_nDibHeight; ++i) {
-        unsigned char* out = bits + static_cast<size_t>(m_nDibHeight - 1 - i) * s;
-        const size_t p = static_cast<size_t>(i) * r;
-        switch (m_nColorMode) {
-        case COLOR_RGB: {
-            const unsigned char* red = planes[0] + p;
-            const unsigned char* green = planes[1] + p;
-            const unsigned char* blue = planes[2] + p;
-            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
-                out[0] = blue[x];
-                out[1] = green[x];
-                out[2] = red[x];
-            }
-            break;
-        }
-        case COLOR_CMYK: {
-            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
-                unsigned char in[4] = {planes[0][p + x], planes[1][p + x], planes[2][p + x],
-                                       planes[3][p + x]};
-                unsigned char rgb[3] = {0, 0, 0};
-                TransformArgs args{};
-                args.pIn = in;
-                args.pOut = rgb;
-                args.nInStride = 1;
-                args.nOutStride = 1;
-                args.nCount = 1;
-                args.nRows = 1;
-                int16_t status = 0;
-                ColourTransform(3, &args, &status);
-                out[0] = rgb[2];
-                out[1] = rgb[1];
-                out[2] = rgb[0];
-            }
-            break;
-        }
-        case COLOR_INDEXED:
-        case COLOR_BILEVEL: {
-            const unsigned char* index = planes[0] + p;
-            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
-                const uint32_t a = index[x];
-                // Indices past the palette show as black.
-                if (a < paletteSize) {
-                    out[0] = m_pPalette[4 * a];
-                    out[1] = m_pPalette[4 * a + 1];
-                    out[2] = m_pPalette[4 * a + 2];
-                } else {
-                    out[0] = out[1] = out[2] = 0;
-                }
-            }
-            break;
-        }
-        case COLOR_GREY:
-        case COLOR_CHANNEL: {
-            const unsigned char* grey = planes[0] + p;
-            for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3)
-                out[0] = out[1] = out[2] = grey[x];
-            break;
-        }
-        default:
-            return 1;
-        }
+        const unsigned char* rows[MAX_PREVIEW_CHANNELS] = {};
+        for (uint32_t k = 0; k < used; ++k)
+            rows[k] = planes[k] + static_cast<size_t>(i) * r;
+        PlaneRowToDib(rows, DibRow(bits, i));
     }
     return 1;
+}
+
+void CImageIo::PlaneRowToDib(const unsigned char* const* rows, unsigned char* out)
+{
+    const uint32_t paletteSize = m_pPalette != nullptr ? m_nPaletteSize : 0;
+    switch (m_nColorMode) {
+    case COLOR_RGB: {
+        const unsigned char* red = rows[0];
+        const unsigned char* green = rows[1];
+        const unsigned char* blue = rows[2];
+        for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+            out[0] = blue[x];
+            out[1] = green[x];
+            out[2] = red[x];
+        }
+        break;
+    }
+    case COLOR_CMYK: {
+        for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+            unsigned char in[4] = {rows[0][x], rows[1][x], rows[2][x], rows[3][x]};
+            unsigned char rgb[3] = {0, 0, 0};
+            TransformArgs args{};
+            args.pIn = in;
+            args.pOut = rgb;
+            args.nInStride = 1;
+            args.nOutStride = 1;
+            args.nCount = 1;
+            args.nRows = 1;
+            int16_t status = 0;
+            ColourTransform(3, &args, &status);
+            out[0] = rgb[2];
+            out[1] = rgb[1];
+            out[2] = rgb[0];
+        }
+        break;
+    }
+    case COLOR_INDEXED:
+    case COLOR_BILEVEL: {
+        const unsigned char* index = rows[0];
+        for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
+            const uint32_t a = index[x];
+            // Indices past the palette show as black.
+            if (a < paletteSize) {
+                out[0] = m_pPalette[4 * a];
+                out[1] = m_pPalette[4 * a + 1];
+                out[2] = m_pPalette[4 * a + 2];
+            } else {
+                out[0] = out[1] = out[2] = 0;
+            }
+        }
+        break;
+    }
+    case COLOR_GREY:
+    case COLOR_CHANNEL: {
+        const unsigned char* grey = rows[0];
+        for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3)
+            out[0] = out[1] = out[2] = grey[x];
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 int CImageIo::MakePlanesPreview(int32_t* width, int32_t* height, unsigned char** bits)
@@ -280,36 +367,87 @@ int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char*
 
 int CImageIo::FillPreviewBlock(unsigned char** bits)
 {
-    if (m_nDibWidth == 0 || m_nDibHeight == 0 || m_nDibWidth > UINT32_MAX / 8 ||
-        m_nDibWidth > INT32_MAX || m_nDibHeight > INT32_MAX)
-        return 0;
+    if (m_nDibWidth == 0 || m_nDibHeight == 0)
+        return Refuse(Refusal::EmptyPicture);
+    if (m_nDibWidth > UINT32_MAX / 8 || m_nDibWidth > INT32_MAX || m_nDibHeight > INT32_MAX)
+        return Refuse(Refusal::PictureTooLarge);
     const uint32_t channels = m_nChannels == 0 ? 1 : m_nChannels;
     if (channels > MAX_PREVIEW_CHANNELS)
-        return 0;
+        return Refuse(Refusal::UnsupportedColour);
     // Every mode reads planes 0 .. its plane count - 1; make sure they exist.
     const uint32_t needed = m_nColorMode == COLOR_RGB ? 3 : m_nColorMode == COLOR_CMYK ? 4 : 1;
     if (channels < needed)
-        return 0;
+        return Refuse(Refusal::UnsupportedColour);
 
     uint32_t blockBytes = 0;
+    if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes))
+        return Refuse(Refusal::PictureTooLarge);
+    ImageBlock<> block;
+    if (!block.Alloc(blockBytes, 1))
+        return Refuse(Refusal::OutOfMemory);
+
+    if (SamplesWholeRows()) {
+        if (!FillPreviewBlockByRows(block.get()))
+            return Refuse(Refusal::PreviewFailed);
+        *bits = block.release();
+        return 1;
+    }
+
     uint32_t planeBytes = 0;
     uint32_t allPlanes = 0;
-    if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes) ||
-        !MulSize(PlaneRowBytes(), m_nDibHeight, &planeBytes) ||
-        !MulSize(planeBytes, channels, &allPlanes))
-        return 0;
-
-    ImageBlock<> block;
+    if (!MulSize(PlaneRowBytes(), m_nDibHeight, &planeBytes) || !MulSize(planeBytes, channels, &allPlanes))
+        return Refuse(Refusal::PictureTooLarge);
     ImageBlock<> planeBlock;
-    if (!block.Alloc(blockBytes, 1) || !planeBlock.Alloc(allPlanes, 1))
-        return 0;
+    if (!planeBlock.Alloc(allPlanes, 1))
+        return Refuse(Refusal::OutOfMemory);
     unsigned char* planes[MAX_PREVIEW_CHANNELS] = {};
     for (uint32_t k = 0; k < channels; ++k)
         planes[k] = planeBlock.get() + static_cast<size_t>(k) * planeBytes;
 
     if (!ReadPreviewRows(planes))
-        return 0;
+        return Refuse(Refusal::PreviewFailed);
     PlanesToDib(planes, block.get());
     *bits = block.release();
+    return 1;
+}
+
+int CImageIo::FillPreviewBlockByRows(unsigned char* block)
+{
+    // One row of each plane: SampleRow turns every row it takes into its row
+    // of the block at once.
+    const uint32_t channels = m_nChannels == 0 ? 1 : m_nChannels;
+    const uint32_t rowBytes = PlaneRowBytes();
+    ImageBlock<> rowPlanes;
+    if (!rowPlanes.Alloc(rowBytes * channels, 1))
+        return Refuse(Refusal::OutOfMemory);
+    unsigned char* planes[MAX_PREVIEW_CHANNELS] = {};
+    for (uint32_t k = 0; k < channels; ++k)
+        planes[k] = rowPlanes.get() + static_cast<size_t>(k) * rowBytes;
+    SampledColumns();
+    m_vRowWritten.assign(m_nDibHeight, 0);
+
+    // Whatever happens, SampleRow writes to the block only while it is held.
+    struct Building {
+        CImageIo& io;
+        ~Building()
+        {
+            io.m_pRowBlock = nullptr;
+            for (unsigned char*& p : io.m_pRowPlanes)
+                p = nullptr;
+            std::vector<unsigned char>().swap(io.m_vRowWritten);
+        }
+    } building{*this};
+    m_pRowBlock = block;
+    for (uint32_t k = 0; k < MAX_PREVIEW_CHANNELS; ++k)
+        m_pRowPlanes[k] = planes[k];
+
+    if (!ReadPreviewRows(planes))
+        return 0;
+    // Rows nothing was sampled into show what empty planes would show.
+    std::memset(rowPlanes.get(), 0, static_cast<size_t>(rowBytes) * channels);
+    for (uint32_t row = 0; row < m_nDibHeight; ++row) {
+        if (m_vRowWritten[row] == 0)
+            PlaneRowToDib(planes, DibRow(block, row));
+    }
     return 1;
 }

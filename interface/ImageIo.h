@@ -52,7 +52,9 @@ public:
     int ComputeDibSize();
     // Samples one stored row into preview row `row` of the planes; `source`
     // must hold SourceRowBytes() bytes.  Returns 0 and writes nothing when
-    // `row` is not below m_nDibHeight.
+    // `row` is not below m_nDibHeight.  While the skeleton builds a preview
+    // row by row (see SamplesWholeRows) the row goes straight into its row of
+    // the preview block instead, through the skeleton's one-row planes.
     int SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes);
     // Turns the planes into the preview block at `bits`.
     int PlanesToDib(unsigned char* const* planes, unsigned char* bits);
@@ -104,6 +106,22 @@ protected:
     // Fills preview rows 0 .. m_nDibHeight - 1 of the planes from the file;
     // readers that use MakePlanesPreview override it.  The base fails.
     virtual int ReadPreviewRows(unsigned char* const* planes);
+    // True when ReadPreviewRows fills the planes only through SampleRow, a
+    // whole row per call, and never touches a plane row itself.  The preview
+    // is then built row by row straight into the 24-bit block, with planes of
+    // one row, so a full-size preview holds the picture once.  Readers whose
+    // rows arrive whole say so; the default (planes of the whole preview) is
+    // for readers that write planes themselves, such as sources stored plane
+    // after plane.
+    virtual bool SamplesWholeRows() const { return false; }
+    // The source columns SampleRow takes for the current source and preview
+    // widths (chosen once, then kept).
+    const std::vector<uint32_t>& SampledColumns();
+    // While the preview is built row by row and takes every source column of
+    // an RGB picture: the block's 24-bit row for preview row `row`, for a
+    // reader that can decode a row straight into it as blue, green, red (in
+    // place of SampleRow; the row counts as written).  Null otherwise.
+    unsigned char* WholeRgbRowInBlock(uint32_t row);
 
     // Stride of one preview plane row.
     uint32_t PlaneRowBytes() const { return AlignedRowBytes(m_nDibWidth * 8); }
@@ -114,10 +132,26 @@ private:
     // Allocates the preview block and the planes, fills the planes and turns
     // them into the block; the planes are released, the block handed over.
     int FillPreviewBlock(unsigned char** bits);
+    // The same, row by row straight into the block (SamplesWholeRows).
+    int FillPreviewBlockByRows(unsigned char* block);
+    // The RGB part of SampleRow while building row by row: the chosen
+    // pixels of one stored row straight into a 24-bit row of the block.
+    void SampleRgbRow(const unsigned char* source, unsigned char* out);
+    // Turns one row of the planes (`rows[k]`: that row of plane k) into one
+    // 24-bit row of the block.
+    void PlaneRowToDib(const unsigned char* const* rows, unsigned char* out);
+    // The 24-bit row of preview row `row` (counted from the top) in a
+    // bottom-up preview block.
+    unsigned char* DibRow(unsigned char* block, uint32_t row) const;
     // Three-channel rows of this format hold blue, green, red.
     bool SwapsChannels() const;
     // Column choice of SampleRow, kept for the current source and preview widths.
     std::vector<uint32_t> m_vColumns;
     uint32_t m_nColumnsFor[2] = {0, 0};
     int m_nSwap = -1;  // 1: rows hold blue, green, red; -1: not known yet
+    // While a preview is built row by row: its block, the one-row planes,
+    // and which preview rows have been written.
+    unsigned char* m_pRowBlock = nullptr;
+    unsigned char* m_pRowPlanes[MAX_PREVIEW_CHANNELS] = {};
+    std::vector<unsigned char> m_vRowWritten;
 };

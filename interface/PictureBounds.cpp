@@ -11,9 +11,12 @@ uint64_t SaturatingMul(uint64_t a, uint64_t b)
 
 }  // namespace
 
-uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel)
+uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignment)
 {
-    return (static_cast<uint64_t>(width) * bitsPerPixel + 7) / 8;
+    const uint64_t bytes = (static_cast<uint64_t>(width) * bitsPerPixel + 7) / 8;
+    if (alignment <= 1)
+        return bytes;
+    return (bytes + alignment - 1) / alignment * alignment;
 }
 
 Refusal CheckPictureBounds(const PictureBounds& b)
@@ -24,7 +27,7 @@ Refusal CheckPictureBounds(const PictureBounds& b)
         return Refusal::UnsupportedDepth;
     const uint64_t expansion = b.expansion == 0 ? 1 : b.expansion;
     const uint64_t decodable = SaturatingMul(b.dataBytes, expansion);
-    const uint64_t rowBytes = StoredRowBytes(b.width, b.bitsPerPixel);
+    const uint64_t rowBytes = StoredRowBytes(b.width, b.bitsPerPixel, b.rowAlignment);
     if (rowBytes > decodable)
         return Refusal::LargerThanFile;
     if (b.fullSize) {

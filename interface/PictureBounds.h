@@ -16,6 +16,8 @@ struct PictureBounds {
     // Most decoded bytes one stored byte can become under the file's coding:
     // 1 when uncompressed, the codec's largest expansion otherwise.
     uint64_t expansion = 1;
+    // Stored rows are padded to a multiple of this many bytes (4 in BMP).
+    uint32_t rowAlignment = 1;
     // A full-size preview needs every row; a fitted one shows missing rows
     // black but still needs the file to hold at least one whole row.
     bool fullSize = false;
@@ -30,5 +32,5 @@ struct PictureBounds {
 Refusal CheckPictureBounds(const PictureBounds& bounds);
 
 // Bytes of one stored row of `width` pixels of `bitsPerPixel` bits, rounded
-// up to whole bytes.
-uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel);
+// up to whole bytes (and to a multiple of `alignment` bytes).
+uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignment = 1);

@@ -25,8 +25,11 @@
     X(UnsupportedDepth, "bits per pixel not supported")                            \
     X(UnsupportedColour, "colour arrangement not supported")                       \
     X(UnsupportedCompression, "compression not supported")                         \
+    X(NoSummary, "no summary to fill")                                             \
     /* BMP */                                                                      \
     X(BmpSignature, "not a BMP file")                                              \
+    X(BmpOldHeader, "BMP header version not supported")                            \
+    X(BmpBadSize, "BMP width or height out of range")                              \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
     X(GifNoTrailer, "GIF does not end with its trailer")                           \
@@ -36,6 +39,8 @@
     X(GifLzwCodePastTable, "LZW code past the table")                              \
     /* JPEG */                                                                     \
     X(JpegLibraryError, "JPEG data the decoder refused")                           \
+    X(JpegSignature, "not a JPEG file")                                            \
+    X(JpegFileChanged, "JPEG file changed while it was read")                      \
     /* PNG */                                                                      \
     X(PngLibraryError, "PNG data the decoder refused")                             \
     X(PngChanged, "PNG changed while it was read")                                 \

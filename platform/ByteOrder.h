@@ -1,10 +1,12 @@
 // Little- and big-endian 16- and 32-bit loads and stores.  The pointer forms
 // take the caller's word that the bytes are there; the ByteView forms check
-// the range and give 0 (or false) outside it.
+// the range and give 0 (or false) outside it; the Append forms add to the end
+// of a growing byte vector (files built in memory).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 inline uint16_t LoadLE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint16_t LoadBE16(const unsigned char* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
@@ -99,3 +101,35 @@ struct ByteSink {
         return true;
     }
 };
+
+// Appends to a byte vector, for files built in memory front to back.
+inline void AppendLE16(std::vector<unsigned char>& v, uint16_t x)
+{
+    const unsigned char b[2] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8)};
+    v.insert(v.end(), b, b + 2);
+}
+inline void AppendBE16(std::vector<unsigned char>& v, uint16_t x)
+{
+    const unsigned char b[2] = {static_cast<unsigned char>(x >> 8), static_cast<unsigned char>(x)};
+    v.insert(v.end(), b, b + 2);
+}
+inline void AppendLE32(std::vector<unsigned char>& v, uint32_t x)
+{
+    unsigned char b[4];
+    StoreLE32(b, x);
+    v.insert(v.end(), b, b + 4);
+}
+inline void AppendBE32(std::vector<unsigned char>& v, uint32_t x)
+{
+    unsigned char b[4];
+    StoreBE32(b, x);
+    v.insert(v.end(), b, b + 4);
+}
+inline void Append16(std::vector<unsigned char>& v, uint16_t x, bool bigEndian)
+{
+    bigEndian ? AppendBE16(v, x) : AppendLE16(v, x);
+}
+inline void Append32(std::vector<unsigned char>& v, uint32_t x, bool bigEndian)
+{
+    bigEndian ? AppendBE32(v, x) : AppendLE32(v, x);
+}

@@ -1,19 +1,14 @@
 #include "iBmpIo.h"
 
+#include "ByteOrder.h"
+#include "PictureBounds.h"
+
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t kFileHeaderBytes = 14;
 constexpr uint32_t kInfoHeaderBytes = 40;
-
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-int32_t Le32s(const unsigned char* p) { return static_cast<int32_t>(Le32(p)); }
 
 // Pixels per inch from pixels per metre; a missing (or meaningless) value
 // counts as 72.
@@ -29,11 +24,6 @@ float PelsPerInch(int32_t pelsPerMeter)
 CBmpIo::CBmpIo(const char* name) { m_pszPath = name; }
 
 CBmpIo::~CBmpIo() = default;
-
-uint64_t CBmpIo::StoredRowBytes() const
-{
-    return ((static_cast<uint64_t>(m_infoHeader.biBitCount) * m_nWidth + 31) / 32) * 4;
-}
 
 bool CBmpIo::HeaderUsable() const
 {
@@ -54,34 +44,42 @@ int CBmpIo::ReadHeader()
 {
     unsigned char file[kFileHeaderBytes];
     unsigned char info[kInfoHeaderBytes];
-    if (m_file.Read(file, sizeof file) != sizeof file || m_file.Read(info, sizeof info) != sizeof info)
-        return 0;
-    m_fileHeader.bfType = Le16(file);
-    m_fileHeader.bfSize = Le32(file + 2);
-    m_fileHeader.bfReserved1 = Le16(file + 6);
-    m_fileHeader.bfReserved2 = Le16(file + 8);
-    m_fileHeader.bfOffBits = Le32(file + 10);
-    m_infoHeader.biSize = Le32(info);
-    m_infoHeader.biWidth = Le32s(info + 4);
-    m_infoHeader.biHeight = Le32s(info + 8);
-    m_infoHeader.biPlanes = Le16(info + 12);
-    m_infoHeader.biBitCount = Le16(info + 14);
-    m_infoHeader.biCompression = Le32(info + 16);
-    m_infoHeader.biSizeImage = Le32(info + 20);
-    m_infoHeader.biXPelsPerMeter = Le32s(info + 24);
-    m_infoHeader.biYPelsPerMeter = Le32s(info + 28);
-    m_infoHeader.biClrUsed = Le32(info + 32);
-    m_infoHeader.biClrImportant = Le32(info + 36);
+    if (m_file.Read(file, sizeof file) != sizeof file)
+        return Refuse(Refusal::Truncated);
+    if (file[0] != 'B' || file[1] != 'M')
+        return Refuse(Refusal::BmpSignature);
+    if (m_file.Read(info, sizeof info) != sizeof info)
+        return Refuse(Refusal::Truncated);
+    const ByteView f{file, sizeof file, false};
+    const ByteView h{info, sizeof info, false};
+    m_fileHeader.bfType = f.U16(0);
+    m_fileHeader.bfSize = f.U32(2);
+    m_fileHeader.bfReserved1 = f.U16(6);
+    m_fileHeader.bfReserved2 = f.U16(8);
+    m_fileHeader.bfOffBits = f.U32(10);
+    m_infoHeader.biSize = h.U32(0);
+    m_infoHeader.biWidth = h.S32(4);
+    m_infoHeader.biHeight = h.S32(8);
+    m_infoHeader.biPlanes = h.U16(12);
+    m_infoHeader.biBitCount = h.U16(14);
+    m_infoHeader.biCompression = h.U32(16);
+    m_infoHeader.biSizeImage = h.U32(20);
+    m_infoHeader.biXPelsPerMeter = h.S32(24);
+    m_infoHeader.biYPelsPerMeter = h.S32(28);
+    m_infoHeader.biClrUsed = h.U32(32);
+    m_infoHeader.biClrImportant = h.U32(36);
 
-    if (file[0] != 'B' || file[1] != 'M' || m_infoHeader.biCompression != 0)
-        return 0;
+    if (m_infoHeader.biCompression != 0)
+        return Refuse(Refusal::UnsupportedCompression);
     // Older headers are shorter and lay their fields out differently.
     if (m_infoHeader.biSize < kInfoHeaderBytes)
-        return 0;
+        return Refuse(Refusal::BmpOldHeader);
     // A negative height stores the rows top row first.
     const int32_t height = m_infoHeader.biHeight;
-    if (m_infoHeader.biWidth <= 0 || height == 0 || height == INT32_MIN)
-        return 0;
+    if (m_infoHeader.biWidth == 0 || height == 0)
+        return Refuse(Refusal::EmptyPicture);
+    if (m_infoHeader.biWidth < 0 || height == INT32_MIN)
+        return Refuse(Refusal::BmpBadSize);
     m_bTopDown = height < 0;
     m_nWidth = static_cast<uint32_t>(m_infoHeader.biWidth);
     m_nHeight = static_cast<uint32_t>(height < 0 ? -height : height);
@@ -107,7 +105,7 @@ int CBmpIo::ReadHeader()
         m_nColorMode = COLOR_RGB;
         break;
     default:
-        return 0;
+        return Refuse(Refusal::UnsupportedDepth);
     }
 
     if (m_nPaletteSize != 0) {
@@ -118,17 +116,17 @@ int CBmpIo::ReadHeader()
             stored = m_nPaletteSize;
         m_pPalette = static_cast<unsigned char*>(ImageAlloc(m_nPaletteSize * 4u, 0));
         if (m_pPalette == nullptr)
-            return 0;
+            return Refuse(Refusal::OutOfMemory);
         // The palette follows the information header, whose size grows with
         // the header version.
         if (m_infoHeader.biSize != kInfoHeaderBytes) {
             const uint64_t at = static_cast<uint64_t>(kFileHeaderBytes) + m_infoHeader.biSize;
             if (at > m_file.GetLength())
-                return 0;
+                return Refuse(Refusal::Truncated);
             m_file.Seek(static_cast<int64_t>(at), CFile::begin);
         }
         if (m_file.Read(m_pPalette, stored * 4) != stored * 4)
-            return 0;
+            return Refuse(Refusal::Truncated);
         for (uint32_t k = 0; k < stored; ++k)
             m_pPalette[4 * k + 3] = 0;
         m_nBitsPerSample = m_infoHeader.biBitCount;
@@ -144,17 +142,22 @@ int CBmpIo::ReadHeader()
 int CBmpIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
     if (!HeaderUsable())
-        return 0;
+        return Refuse(Refusal::UnsupportedDepth);
     // The pixel rows must be in the file: at least one whole row, and for a
     // full-size preview, whose memory grows with the declared size, all of
     // them.  A fitted preview of a file cut short shows the missing rows black.
     const uint64_t length = m_file.GetLength();
-    const uint64_t rowBytes = StoredRowBytes();
     const uint64_t offBits = m_fileHeader.bfOffBits;
-    if (offBits > length || rowBytes > length - offBits)
-        return 0;
-    if (m_bFullSize != 0 && m_nHeight > (length - offBits) / rowBytes)
-        return 0;
+    PictureBounds bounds;
+    bounds.width = m_nWidth;
+    bounds.height = m_nHeight;
+    bounds.bitsPerPixel = m_infoHeader.biBitCount;
+    bounds.dataBytes = offBits < length ? length - offBits : 0;
+    bounds.rowAlignment = 4;
+    bounds.fullSize = m_bFullSize != 0;
+    const Refusal why = CheckPictureBounds(bounds);
+    if (why != Refusal::None)
+        return Refuse(why);
 
     m_nMissingRows = 0;
     if (!MakePlanesPreview(width, height, bits))
@@ -177,20 +180,22 @@ int CBmpIo::ReadPreviewRows(unsigned char* const* planes)
 
 int CBmpIo::ReadPlanes(uint32_t w, uint32_t h, unsigned char* const* planes)
 {
-    if (!HeaderUsable() || w == 0 || h == 0 || w > m_nWidth || h > m_nHeight)
-        return 0;
+    if (!HeaderUsable())
+        return Refuse(Refusal::UnsupportedDepth);
+    if (w == 0 || h == 0 || w > m_nWidth || h > m_nHeight)
+        return Refuse(Refusal::PreviewFailed);
     m_nDibWidth = w;
     m_nDibHeight = h;
     m_nMissingRows = 0;
 
-    const uint64_t rowBytes = StoredRowBytes();
+    const uint64_t rowBytes = StoredRowBytes(m_nWidth, m_infoHeader.biBitCount, 4);
     uint32_t sampled = 0;
     if (rowBytes > UINT32_MAX || !SourceRowBytes(&sampled) || sampled > rowBytes)
-        return 0;
+        return Refuse(Refusal::PictureTooLarge);
     const uint32_t f = static_cast<uint32_t>(rowBytes);
     ImageBlock<> row;
     if (!row.Alloc(f, 1))
-        return 0;
+        return Refuse(Refusal::OutOfMemory);
 
     // Rows are chosen in stored order by the first-match rule; every other
     // row is passed over by seeking.

@@ -51,12 +51,12 @@ public:
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
+    // Every stored row is read whole and sampled through SampleRow.
+    bool SamplesWholeRows() const override { return true; }
 
 private:
     // The header is one this reader can preview.
     bool HeaderUsable() const;
-    // Bytes of one stored row, padded to 4 bytes.
-    uint64_t StoredRowBytes() const;
     // Rows are stored top row first (negative height in the header).
     bool m_bTopDown = false;
 };

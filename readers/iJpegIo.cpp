@@ -1,6 +1,7 @@
 #include "iJpegIo.h"
 
 #include "GlobalMemory.h"
+#include "PictureBounds.h"
 
 #include <climits>
 #include <csetjmp>
@@ -8,7 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <jpeglib.h>
+#include <jerror.h>
 
 // The library reports errors through JpegErrorExit, which jumps back to the
 // point set in DecodeHeader or DecodeRows.  Those two functions and everything
@@ -90,18 +94,65 @@ struct JpegHeader {
     uint16_t xDensity;
     uint16_t yDensity;
     uint8_t unit;
+    uint64_t dataBytes;    // file bytes from the first scan on
+    uint64_t leastBits;    // fewest bits any coding of the picture's blocks takes
 };
+
+// Why the library gave up, from its last message.
+Refusal LibraryRefusal(const JpegDecode* d)
+{
+    switch (d->err.pub.msg_code) {
+    case JERR_NO_SOI:
+        return Refusal::JpegSignature;
+    case JERR_INPUT_EMPTY:
+        return Refusal::Truncated;
+    case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:
+        return Refusal::OutOfMemory;
+    default:
+        return Refusal::JpegLibraryError;
+    }
+}
+
+// The fewest bits in which the blocks of the picture can be coded.  A block
+// of a sequential Huffman scan takes at least a one-bit DC code and a one-bit
+// end of block; a progressive Huffman file codes every block's DC in its
+// first scan, one bit at the least, while runs of empty blocks make its AC
+// scans almost free.  Arithmetic coding has no such floor: once its
+// estimates have settled, a uniform picture of any size codes to a few bytes
+// (trailing zero bytes are not even stored), so its files give no bound.
+uint64_t LeastCodedBits(const jpeg_decompress_struct* cinfo)
+{
+    if (cinfo->arith_code)
+        return 0;
+    const uint64_t bitsPerBlock = cinfo->progressive_mode ? 1 : 2;
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo->num_components; ++i) {
+        const jpeg_component_info& c = cinfo->comp_info[i];
+        blocks += static_cast<uint64_t>(c.width_in_blocks) * c.height_in_blocks;
+    }
+    return blocks * bitsPerBlock;
+}
 
 // Reads the headers.  Decompression is started too, so that every file the
 // decoder would refuse at its start is refused here, except where starting
 // means reading every scan of a multi-scan file: there the header is all a
 // size needs, and a preview starts the decode anyway.
-int DecodeHeader(JpegDecode* d, JpegHeader* h)
+Refusal DecodeHeader(JpegDecode* d, JpegHeader* h)
 {
     if (setjmp(d->err.jump))
-        return 0;
+        return LibraryRefusal(d);
     CreateDecompress(d);
     jpeg_read_header(&d->cinfo, TRUE);
+    // The header ends where the first scan's data begins.
+    const long at = std::ftell(d->stream);
+    const uint64_t length = [&] {
+        struct stat st;
+        return fstat(fileno(d->stream), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }();
+    const uint64_t start = at < 0 ? length : static_cast<uint64_t>(at) - d->cinfo.src->bytes_in_buffer;
+    h->dataBytes = start < length ? length - start : 0;
+    h->leastBits = LeastCodedBits(&d->cinfo);
     if (g_plainDecode || !jpeg_has_multiple_scans(&d->cinfo))
         jpeg_start_decompress(&d->cinfo);
     h->width = d->cinfo.image_width;
@@ -110,7 +161,7 @@ int DecodeHeader(JpegDecode* d, JpegHeader* h)
     h->xDensity = d->cinfo.X_density;
     h->yDensity = d->cinfo.Y_density;
     h->unit = d->cinfo.density_unit;
-    return 1;
+    return Refusal::None;
 }
 
 // What DecodeRows samples, and where it puts it.
@@ -118,37 +169,46 @@ struct SamplePlan {
     uint32_t width;       // source size and components ReadHeader saw
     uint32_t height;
     uint32_t components;
-    bool invert;          // store 255 minus each sample (CMYK)
+    bool invert;          // samples are 255 minus what the planes take (CMYK)
     bool skip;            // let the library pass over rows not taken
     const uint32_t* rows;  // source rows taken, increasing; row i of the planes
     uint32_t rowCount;
-    const uint32_t* columns;  // source columns taken, increasing
-    uint32_t columnCount;
+    CImageIo* io;         // samples the taken rows (its columns chosen already)
     unsigned char* const* planes;
-    size_t planeRow;
+    // When every row and column is taken from an RGB picture: row i of the
+    // preview block, which the library fills as blue, green, red.
+    unsigned char* const* blockRows;
 };
 
-// Decodes the file scanline by scanline and samples the planned rows and
-// columns into the planes.
-int DecodeRows(JpegDecode* d, const SamplePlan* plan)
+// Decodes the file scanline by scanline and samples the planned rows into
+// the planes; Refusal::None when the decode reached its end.
+Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
 {
     if (setjmp(d->err.jump))
-        return 0;
+        return LibraryRefusal(d);
     CreateDecompress(d);
     jpeg_read_header(&d->cinfo, TRUE);
+#ifdef JCS_EXTENSIONS
+    if (plan->blockRows != nullptr && d->cinfo.out_color_space == JCS_RGB)
+        d->cinfo.out_color_space = JCS_EXT_BGR;  // the same samples, in the block's order
+#endif
     jpeg_start_decompress(&d->cinfo);
     jpeg_decompress_struct* cinfo = &d->cinfo;
+#ifdef JCS_EXTENSIONS
+    const bool intoBlock = plan->blockRows != nullptr && cinfo->out_color_space == JCS_EXT_BGR;
+#else
+    const bool intoBlock = false;
+#endif
 
     // The file may have changed since its header was read; only a decode of
     // the size and layout the planes were made for may fill them.
     if (cinfo->output_width != plan->width || cinfo->output_height != plan->height ||
         static_cast<uint32_t>(cinfo->output_components) != plan->components)
-        return 0;
+        return Refusal::JpegFileChanged;
 
-    JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(
-        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-        cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components), 1);
-    const size_t step = plan->components;
+    const JDIMENSION rowSamples = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
+    JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                    rowSamples, 1);
     const JDIMENSION last = cinfo->output_height - 1;
     uint32_t next = 0;  // next preview row
     while (cinfo->output_scanline < cinfo->output_height) {
@@ -166,26 +226,28 @@ int DecodeRows(JpegDecode* d, const SamplePlan* plan)
                 continue;
             }
         }
+        const bool taken = next < plan->rowCount && plan->rows[next] == r;
+        if (taken && intoBlock) {
+            JSAMPROW into = plan->blockRows[next];
+            if (jpeg_read_scanlines(cinfo, &into, 1) != 1)
+                return Refusal::Truncated;
+            ++next;
+            continue;
+        }
         if (jpeg_read_scanlines(cinfo, buffer, 1) != 1)
-            return 0;  // the stdio source never suspends; stay bounded anyway
-        if (next < plan->rowCount && plan->rows[next] == r) {
-            const JSAMPLE* row = buffer[0];
-            for (uint32_t j = 0; j < plan->components; ++j) {
-                unsigned char* out = plan->planes[j] + next * plan->planeRow;
-                const JSAMPLE* in = row + j;
-                if (plan->invert) {
-                    for (uint32_t n = 0; n < plan->columnCount; ++n)
-                        out[n] = static_cast<unsigned char>(255 - in[plan->columns[n] * step]);
-                } else {
-                    for (uint32_t n = 0; n < plan->columnCount; ++n)
-                        out[n] = in[plan->columns[n] * step];
-                }
+            return Refusal::Truncated;  // the stdio source never suspends; stay bounded anyway
+        if (taken) {
+            JSAMPLE* row = buffer[0];
+            if (plan->invert) {
+                for (JDIMENSION n = 0; n < rowSamples; ++n)
+                    row[n] = static_cast<JSAMPLE>(255 - row[n]);
             }
+            plan->io->SampleRow(next, row, plan->planes);
             ++next;
         }
     }
     jpeg_finish_decompress(cinfo);
-    return 1;
+    return Refusal::None;
 }
 
 }  // namespace
@@ -203,18 +265,18 @@ void CJpegIo::ReopenFile()
 int CJpegIo::ReadHeader()
 {
     if (m_pszPath == nullptr)
-        return 0;
+        return Refuse(Refusal::CannotOpen);
     // The file was opened without sharing; the stream needs it closed.
     m_file.Close();
     JpegDecode decode;
     if (!OpenDecode(&decode, m_pszPath))
-        return 0;
+        return Refuse(Refusal::CannotOpen);
     JpegHeader header{};
-    const int ok = DecodeHeader(&decode, &header);
+    const Refusal why = DecodeHeader(&decode, &header);
     CloseDecode(&decode);
     ReopenFile();
-    if (!ok)
-        return 0;
+    if (why != Refusal::None)
+        return Refuse(why);
 
     m_nWidth = header.width;
     m_nHeight = header.height;
@@ -241,9 +303,12 @@ int CJpegIo::ReadHeader()
         m_nColorMode = COLOR_CMYK;
         break;
     default:
-        return 0;
+        return Refuse(Refusal::UnsupportedColour);
     }
+    m_nDataBytes = header.dataBytes;
+    m_nLeastBits = header.leastBits;
     m_nSamplesPerPixel = static_cast<uint16_t>(header.components);
+    m_bPlanar = 0;  // decoded rows hold the samples of each pixel together
     m_nBitsPerPixel = 8;
     m_nBitsPerSample = 8;
     m_nRowBytes = static_cast<int32_t>(AlignedRowBytes(m_nWidth * 8));
@@ -254,6 +319,23 @@ int CJpegIo::ReadHeader()
 
 int CJpegIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
+    // A full-size preview allocates what the header declares: the file must
+    // be long enough to code that many blocks.  (A fitted preview of a file
+    // cut short shows the decoder's filler, in bounded memory.)
+    if (m_bFullSize != 0) {
+        PictureBounds bounds;
+        bounds.width = m_nWidth;
+        bounds.height = m_nHeight;
+        bounds.bitsPerPixel = 8u * m_nSamplesPerPixel;
+        bounds.dataBytes = m_nDataBytes;
+        // Decoded bytes per coded byte at best, rounded up.
+        const uint64_t decodedBits = 8 * static_cast<uint64_t>(m_nWidth) * m_nHeight * m_nSamplesPerPixel;
+        bounds.expansion = m_nLeastBits == 0 ? UINT64_MAX : (decodedBits + m_nLeastBits - 1) / m_nLeastBits;
+        bounds.fullSize = true;
+        const Refusal why = CheckPictureBounds(bounds);
+        if (why != Refusal::None)
+            return Refuse(why);
+    }
     return MakePlanesPreview(width, height, bits);
 }
 
@@ -266,13 +348,22 @@ int CJpegIo::ReadPlanes(uint32_t dw, uint32_t dh, unsigned char* const* planes)
 {
     if (m_pszPath == nullptr || dw == 0 || dh == 0 || dw > m_nWidth || dh > m_nHeight ||
         (m_nSamplesPerPixel != 1 && m_nSamplesPerPixel != 3 && m_nSamplesPerPixel != 4))
-        return 0;
+        return Refuse(Refusal::PreviewFailed);
     m_nDibWidth = dw;
     m_nDibHeight = dh;
+    m_bPlanar = 0;
     // The choice of rows and columns is made here, outside the decode, so the
     // decode itself holds nothing that a jump would have to destroy.
     const std::vector<uint32_t> rows = FirstMatchIndices(m_nHeight, dh);
-    const std::vector<uint32_t> columns = FirstMatchIndices(m_nWidth, dw);
+    SampledColumns();
+    std::vector<unsigned char*> blockRows;
+#ifdef JCS_EXTENSIONS
+    if (m_nSamplesPerPixel == 3 && rows.size() == m_nHeight && WholeRgbRowInBlock(0) != nullptr) {
+        blockRows.resize(dh);
+        for (uint32_t i = 0; i < dh; ++i)
+            blockRows[i] = WholeRgbRowInBlock(i);
+    }
+#endif
 
     SamplePlan plan{};
     plan.width = m_nWidth;
@@ -282,17 +373,18 @@ int CJpegIo::ReadPlanes(uint32_t dw, uint32_t dh, unsigned char* const* planes)
     plan.skip = !g_plainDecode;
     plan.rows = rows.data();
     plan.rowCount = static_cast<uint32_t>(rows.size());
-    plan.columns = columns.data();
-    plan.columnCount = static_cast<uint32_t>(columns.size());
+    plan.io = this;
     plan.planes = planes;
-    plan.planeRow = AlignedRowBytes(dw * 8);
+    plan.blockRows = blockRows.empty() ? nullptr : blockRows.data();
 
     m_file.Close();
     JpegDecode decode;
-    if (!OpenDecode(&decode, m_pszPath))
-        return 0;
-    const int ok = DecodeRows(&decode, &plan);
+    if (!OpenDecode(&decode, m_pszPath)) {
+        ReopenFile();
+        return Refuse(Refusal::CannotOpen);
+    }
+    const Refusal why = DecodeRows(&decode, &plan);
     CloseDecode(&decode);
     ReopenFile();
-    return ok;
+    return why == Refusal::None ? 1 : Refuse(why);
 }

@@ -24,8 +24,14 @@ public:
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
+    // Every decoded row is sampled through SampleRow.
+    bool SamplesWholeRows() const override { return true; }
 
 private:
     // Closes m_file so the stream can open the file, and reopens it after.
     void ReopenFile();
+    // File bytes from the first scan on, and the fewest bits any coding of
+    // the picture's blocks takes (0: no floor, as under arithmetic coding).
+    uint64_t m_nDataBytes = 0;
+    uint64_t m_nLeastBits = 0;
 };

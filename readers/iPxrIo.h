@@ -22,4 +22,6 @@ public:
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
+    // Every stored row is read whole and sampled through SampleRow.
+    bool SamplesWholeRows() const override { return true; }
 };

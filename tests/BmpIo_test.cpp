@@ -1,4 +1,6 @@
+#include "ByteOrder.h"
 #include "ImageIo.h"
+#include "Quorvel.h"
 #include "TestSupport.h"
 #include "iBmpIo.h"
 #include "quorvel.h"
@@ -17,17 +19,6 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------
 
-void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    v[at] = static_cast<uint8_t>(x);
-    v[at + 1] = static_cast<uint8_t>(x >> 8);
-}
-void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
-{
-    for (int b = 0; b < 4; ++b)
-        v[at + b] = static_cast<uint8_t>(x >> (8 * b));
-}
-
 uint32_t StoredRow(uint32_t width, uint32_t bits) { return ((bits * width + 31) / 32) * 4; }
 uint32_t Stride(uint32_t w) { return ((w * 24 + 31) / 32) * 4; }
 
@@ -42,14 +33,14 @@ std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, uint16_t bits,
     std::vector<uint8_t> v(54 + palette.size() + static_cast<size_t>(f) * rows, 0);
     v[0] = 'B';
     v[1] = 'M';
-    Put32(v, 2, static_cast<uint32_t>(v.size()));
-    Put32(v, 10, static_cast<uint32_t>(54 + palette.size()));
-    Put32(v, 14, 40);
-    Put32(v, 18, static_cast<uint32_t>(width));
-    Put32(v, 22, static_cast<uint32_t>(height));
-    Put16(v, 26, 1);
-    Put16(v, 28, bits);
-    Put32(v, 46, static_cast<uint32_t>(palette.size() / 4));
+    StoreLE32(v.data() + 2, static_cast<uint32_t>(v.size()));
+    StoreLE32(v.data() + 10, static_cast<uint32_t>(54 + palette.size()));
+    StoreLE32(v.data() + 14, 40);
+    StoreLE32(v.data() + 18, static_cast<uint32_t>(width));
+    StoreLE32(v.data() + 22, static_cast<uint32_t>(height));
+    StoreLE16(v.data() + 26, 1);
+    StoreLE16(v.data() + 28, bits);
+    StoreLE32(v.data() + 46, static_cast<uint32_t>(palette.size() / 4));
     if (!palette.empty())
         std::memcpy(v.data() + 54, palette.data(), palette.size());
     uint8_t* data = v.data() + 54 + palette.size();
@@ -69,6 +60,7 @@ std::vector<uint8_t> GreyRamp(uint32_t entries)
 
 struct Result {
     int ok = 0;
+    Refusal why = Refusal::None;
     ImageSummary summary{};
     std::vector<uint8_t> block;  // the preview block, copied
 };
@@ -77,7 +69,7 @@ Result Preview(const std::string& path, int mode)
 {
     Result r;
     MessageCapture quiet;  // the colour table is looked for, and missing
-    r.ok = GetQuorvel(path.c_str(), &r.summary, mode, "/nonexistent");
+    r.ok = GetQuorvelWithReason(path.c_str(), &r.summary, mode, "/nonexistent", &r.why);
     if (r.ok && r.summary.pPreviewBits != nullptr) {
         const size_t bytes = static_cast<size_t>(Stride(r.summary.nPreviewWidth)) * r.summary.nPreviewHeight;
         r.block.assign(r.summary.pPreviewBits, r.summary.pPreviewBits + bytes);
@@ -103,7 +95,7 @@ long long BytesRead()
 
 // ---- cross-checks against an independent decoder ---------------------------
 
-// Decodes `path` to top-down RGB rows with ImageMagick; false if unavailable.
+// Decodes `path` to top-down RGB rows with ImageMagick; false on failure.
 bool DecodeWithImageMagick(const std::string& path, uint32_t w, uint32_t h, std::vector<uint8_t>* rgb)
 {
     const std::string command = "convert '" + path + "' -depth 8 rgb:- 2>/dev/null";
@@ -135,12 +127,12 @@ const Fixture kFixtures[] = {
 
 TEST(BmpCrossCheck, PreviewsMatchAnIndependentDecodeSampledByFirstMatch)
 {
+    QUORVEL_REQUIRE_TOOL("convert");
     for (const Fixture& fx : kFixtures) {
         SCOPED_TRACE(fx.name);
         const std::string path = TestData(fx.name);
         std::vector<uint8_t> rgb;
-        if (!DecodeWithImageMagick(path, fx.width, fx.height, &rgb))
-            GTEST_SKIP() << "ImageMagick (convert) is needed as the reference decoder";
+        ASSERT_TRUE(DecodeWithImageMagick(path, fx.width, fx.height, &rgb));
         for (int mode : {1, 2}) {
             SCOPED_TRACE(mode);
             const Result r = Preview(path, mode);
@@ -191,37 +183,48 @@ TEST(BmpHeader, RefusesWhatItCannotRead)
         size_t at;
         uint32_t value;
         int width;  // 2 or 4 bytes
+        Refusal why;
     };
     const Damage damages[] = {
-        {"type BA", 1, 'A', 1},        {"16 bits", 28, 16, 2},       {"32 bits", 28, 32, 2},
-        {"2 bits", 28, 2, 2},          {"RLE8", 30, 1, 4},           {"RLE4", 30, 2, 4},
-        {"bitfields", 30, 3, 4},       {"core header", 14, 12, 4},   {"zero width", 18, 0, 4},
-        {"negative width", 18, 0xFFFFFFFEu, 4}, {"zero height", 22, 0, 4},
-        {"most negative height", 22, 0x80000000u, 4},
+        {"type BA", 1, 'A', 1, Refusal::BmpSignature},
+        {"16 bits", 28, 16, 2, Refusal::UnsupportedDepth},
+        {"32 bits", 28, 32, 2, Refusal::UnsupportedDepth},
+        {"2 bits", 28, 2, 2, Refusal::UnsupportedDepth},
+        {"RLE8", 30, 1, 4, Refusal::UnsupportedCompression},
+        {"RLE4", 30, 2, 4, Refusal::UnsupportedCompression},
+        {"bitfields", 30, 3, 4, Refusal::UnsupportedCompression},
+        {"core header", 14, 12, 4, Refusal::BmpOldHeader},
+        {"zero width", 18, 0, 4, Refusal::EmptyPicture},
+        {"negative width", 18, 0xFFFFFFFEu, 4, Refusal::BmpBadSize},
+        {"zero height", 22, 0, 4, Refusal::EmptyPicture},
+        {"most negative height", 22, 0x80000000u, 4, Refusal::BmpBadSize},
     };
     for (const Damage& d : damages) {
         std::vector<uint8_t> bytes = plain;
         if (d.width == 1)
             bytes[d.at] = static_cast<uint8_t>(d.value);
         else if (d.width == 2)
-            Put16(bytes, d.at, d.value);
+            StoreLE16(bytes.data() + d.at, d.value);
         else
-            Put32(bytes, d.at, d.value);
+            StoreLE32(bytes.data() + d.at, d.value);
         ASSERT_TRUE(WriteFileBytes(path, bytes));
-        EXPECT_EQ(Preview(path, 0).ok, 0) << d.what;
-        EXPECT_EQ(Preview(path, 1).ok, 0) << d.what;
+        for (int mode : {0, 1}) {
+            const Result r = Preview(path, mode);
+            EXPECT_EQ(r.ok, 0) << d.what;
+            EXPECT_EQ(r.why, d.why) << d.what << ": " << RefusalName(r.why);
+        }
     }
 
     // A header cut short.
     ASSERT_TRUE(WriteFileBytes(path, std::vector<uint8_t>(plain.begin(), plain.begin() + 53)));
-    EXPECT_EQ(Preview(path, 0).ok, 0);
+    EXPECT_EQ(Preview(path, 0).why, Refusal::Truncated);
     ASSERT_TRUE(WriteFileBytes(path, plain));
     EXPECT_EQ(Preview(path, 1).ok, 1);
 }
 
 TEST(BmpHeader, RunLengthFilesAreRefusedAndPlainOnesNamedRleAreRead)
 {
-    EXPECT_EQ(Preview(TestData("rle8_40x30.rle"), 1).ok, 0);
+    EXPECT_EQ(Preview(TestData("rle8_40x30.rle"), 1).why, Refusal::UnsupportedCompression);
     TempDir dir;
     const std::string path = dir.File("copy.RLE");
     ASSERT_TRUE(WriteFileBytes(path, ReadFileBytes(TestData("bmp24_pil_33x17.bmp"))));
@@ -242,15 +245,15 @@ TEST(BmpHeader, ResolutionFromPelsPerMetre)
     };
     for (const Case& c : {Case{2835, 720 / 72.009f}, Case{3780, 720 / 96.012f}, Case{0, 10.0f},
                           Case{0xFFFFF000u, 10.0f}}) {
-        Put32(bytes, 38, c.ppm);
-        Put32(bytes, 42, c.ppm);
+        StoreLE32(bytes.data() + 38, c.ppm);
+        StoreLE32(bytes.data() + 42, c.ppm);
         ASSERT_TRUE(WriteFileBytes(path, bytes));
         const Result r = Preview(path, 0);
         ASSERT_EQ(r.ok, 1);
         EXPECT_NEAR(r.summary.fWidthInches, c.inches, 1e-4) << c.ppm;
         EXPECT_NEAR(r.summary.fHeightInches, c.inches / 720, 1e-6) << c.ppm;
     }
-    Put32(bytes, 38, 2835);
+    StoreLE32(bytes.data() + 38, 2835);
     ASSERT_TRUE(WriteFileBytes(path, bytes));
     EXPECT_NEAR(Preview(path, 0).summary.fWidthInches, 9.9987f, 1e-4);
 }
@@ -273,7 +276,7 @@ TEST(BmpHeader, PaletteReadsOnlyWhatThePaletteHolds)
     // A biClrUsed beyond 256 entries reads 1024 palette bytes and no more:
     // the file holds exactly that before its pixels.
     auto big = MakeBmp(2, 1, 8, GreyRamp(256), [](uint32_t, uint32_t b) { return uint8_t(b == 0 ? 200 : 0); });
-    Put32(big, 46, 0xFFFFFFFFu);
+    StoreLE32(big.data() + 46, 0xFFFFFFFFu);
     ASSERT_TRUE(WriteFileBytes(path, big));
     r = Preview(path, 1);
     ASSERT_EQ(r.ok, 1);
@@ -283,7 +286,9 @@ TEST(BmpHeader, PaletteReadsOnlyWhatThePaletteHolds)
     auto cut = MakeBmp(2, 1, 8, GreyRamp(256), [](uint32_t, uint32_t) { return uint8_t(0); });
     cut.resize(54 + 1000);
     ASSERT_TRUE(WriteFileBytes(path, cut));
-    EXPECT_EQ(Preview(path, 0).ok, 0);
+    r = Preview(path, 0);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::Truncated);
 }
 
 TEST(BmpHeader, PaletteFollowsALongerInformationHeader)
@@ -295,13 +300,13 @@ TEST(BmpHeader, PaletteFollowsALongerInformationHeader)
     std::vector<uint8_t> bytes(14 + 124 + 8 + 4, 0);
     bytes[0] = 'B';
     bytes[1] = 'M';
-    Put32(bytes, 10, 14 + 124 + 8);
-    Put32(bytes, 14, 124);
-    Put32(bytes, 18, 2);
-    Put32(bytes, 22, 1);
-    Put16(bytes, 26, 1);
-    Put16(bytes, 28, 1);
-    Put32(bytes, 46, 2);
+    StoreLE32(bytes.data() + 10, 14 + 124 + 8);
+    StoreLE32(bytes.data() + 14, 124);
+    StoreLE32(bytes.data() + 18, 2);
+    StoreLE32(bytes.data() + 22, 1);
+    StoreLE16(bytes.data() + 26, 1);
+    StoreLE16(bytes.data() + 28, 1);
+    StoreLE32(bytes.data() + 46, 2);
     for (size_t b = 54; b < 138; ++b)
         bytes[b] = 0x55;
     const uint8_t palette[8] = {1, 2, 3, 0, 4, 5, 6, 0};
@@ -321,7 +326,9 @@ TEST(BmpHeader, SizeOnlyAndPreviewCallsLeaveNothingBehind)
     EXPECT_EQ(Preview(TestData("bmp8_213x41.bmp"), 1).ok, 1);
     FakeMemory memory(64 * MiB, 64 * MiB);
     memory.FailAll(true);
-    EXPECT_EQ(Preview(TestData("bmp8_213x41.bmp"), 1).ok, 0);
+    const Result r = Preview(TestData("bmp8_213x41.bmp"), 1);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::OutOfMemory);
 }
 
 // ---- pixel rows ------------------------------------------------------------
@@ -419,11 +426,13 @@ TEST(BmpRows, FileCutShortShowsTheMissingRowsBlack)
     r = Preview(path, 0);
     EXPECT_EQ(r.ok, 1);
     // A full-size preview needs every declared row.
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    r = Preview(path, 2);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::LargerThanFile);
     // Nothing at all to show: not even one whole row.
     bytes.resize(54 + 8 + 3);
     ASSERT_TRUE(WriteFileBytes(path, bytes));
-    EXPECT_EQ(Preview(path, 1).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
 }
 
 TEST(BmpRows, TopDownFileCutShortLosesItsBottomRows)
@@ -448,30 +457,30 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
     const std::string path = dir.File("liar.bmp");
     // Claims 2^31 - 1 rows of one pixel; holds one.
     auto tall = MakeBmp(1, 1, 24, {}, [](uint32_t, uint32_t b) { return uint8_t(b < 3 ? 50 : 0); });
-    Put32(tall, 22, 0x7FFFFFFF);
+    StoreLE32(tall.data() + 22, 0x7FFFFFFF);
     ASSERT_TRUE(WriteFileBytes(path, tall));
     Result r = Preview(path, 1);
     ASSERT_EQ(r.ok, 1);
     ASSERT_EQ(r.summary.nPreviewHeight, 200);
     EXPECT_EQ(r.block[0], 50);  // the one stored row is the bottom one
     EXPECT_EQ(r.block[4], 0);
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    EXPECT_EQ(Preview(path, 2).why, Refusal::LargerThanFile);
 
     // Claims rows of 2^31 - 1 pixels: the row alone would be gigabytes.
     auto wide = tall;
-    Put32(wide, 18, 0x7FFFFFFF);
-    Put32(wide, 22, 1);
+    StoreLE32(wide.data() + 18, 0x7FFFFFFF);
+    StoreLE32(wide.data() + 22, 1);
     ASSERT_TRUE(WriteFileBytes(path, wide));
     EXPECT_EQ(Preview(path, 0).ok, 1);
-    EXPECT_EQ(Preview(path, 1).ok, 0);
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
+    EXPECT_EQ(Preview(path, 2).why, Refusal::LargerThanFile);
 
     // Pixel data said to start past the end of the file.
     auto away = tall;
-    Put32(away, 22, 1);
-    Put32(away, 10, 0xFFFFFFF0u);
+    StoreLE32(away.data() + 22, 1);
+    StoreLE32(away.data() + 10, 0xFFFFFFF0u);
     ASSERT_TRUE(WriteFileBytes(path, away));
-    EXPECT_EQ(Preview(path, 1).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
 }
 
 TEST(BmpRows, FullSizePreviewTallerThan65536Rows)
@@ -492,6 +501,24 @@ TEST(BmpRows, FullSizePreviewTallerThan65536Rows)
         ASSERT_EQ(r.block[j * 4], want) << j;
         ASSERT_EQ(r.block[j * 4 + 2], want) << j;
     }
+}
+
+TEST(BmpRows, FullSizePreviewHoldsThePictureOnce)
+{
+    // Rows go straight into the preview block: besides it, only a stored row
+    // and one row of planes are allocated.
+    TempDir dir;
+    const std::string path = dir.File("once.bmp");
+    ASSERT_TRUE(WriteFileBytes(path, MakeBmp(600, 400, 24, {}, Coded)));
+    FakeMemory memory(4096 * MiB, 4096 * MiB);
+    const Result r = Preview(path, 2);
+    ASSERT_EQ(r.ok, 1);
+    size_t total = 0;
+    for (size_t bytes : FakeMemory::requests)
+        total += bytes;
+    const size_t block = static_cast<size_t>(Stride(600)) * 400;
+    EXPECT_LT(total, block + 8 * 1024);
+    EXPECT_EQ(r.block[3 * 257], 257 & 0xFF);
 }
 
 TEST(BmpRows, ReadPlanesFillsPlanesTopRowFirst)
@@ -516,11 +543,43 @@ TEST(BmpRows, ReadPlanesFillsPlanesTopRowFirst)
     EXPECT_EQ(plane[16], 0);  // bottom row: the first stored
     EXPECT_EQ(plane[18], 2);
     EXPECT_EQ(io.ReadPlanes(4, 3, planes), 0);  // wider than the picture
+    EXPECT_EQ(io.m_nRefusal, Refusal::PreviewFailed);
 }
 
 }  // namespace
 
 namespace {
+
+TEST(BmpCli, InfoTellsWhyAPictureWasRefused)
+{
+    TempDir dir;
+    const std::string cut = dir.File("cut.bmp");
+    auto bytes = MakeBmp(40, 30, 24, {}, Coded);
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(WriteFileBytes(cut, bytes));
+    struct Case {
+        std::string file;
+        const char* mode;
+        const char* expect;
+    } cases[] = {
+        {TestData("rle8_40x30.rle"), "1",
+         "\"error\":\"refused: compression not supported\",\"reason\":\"UnsupportedCompression\""},
+        {cut, "2", "\"reason\":\"LargerThanFile\""},
+    };
+    for (const Case& c : cases) {
+        const std::string command = std::string("'") + QUORVEL_CLI + "' info --json --mode " + c.mode +
+                                    " --colour-dir '" + dir.path() + "' '" + c.file + "' 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buf[256];
+        while (size_t n = fread(buf, 1, sizeof buf, pipe))
+            out.append(buf, n);
+        EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1) << out;
+        EXPECT_NE(out.find(c.expect), std::string::npos) << out;
+        EXPECT_NE(out.find("\"ok\":false"), std::string::npos) << out;
+    }
+}
 
 TEST(BmpCli, PreviewOfTheBundledSamplesWritesPngFiles)
 {

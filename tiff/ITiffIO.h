@@ -101,6 +101,12 @@ public:
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
+    // Chunky colour rows reach the preview only through SampleRow, so it is
+    // built row by row; other layouts write to the planes themselves.
+    bool SamplesWholeRows() const override
+    {
+        return m_bPlanar == 0 && (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK);
+    }
 
 private:
     // Checks that the pixel readers can handle the file; 1 when they can,

@@ -3,7 +3,7 @@
 // each an ink amount min(16 g, 255) / 255, first axis fastest, converted to
 // sRGB; the file is a little-endian TIFF of 289 x 289 8-bit RGB pixels,
 // chunky, uncompressed, one strip, with its directory ahead of the pixels.
-#include "LittleEndian.h"
+#include "ByteOrder.h"
 
 #include <lcms2.h>
 
@@ -45,10 +45,10 @@ struct Profile {
 // value (a SHORT sits in the low half of the field).
 void Entry(std::vector<unsigned char>& v, uint16_t tag, uint16_t type, uint32_t count, uint32_t value)
 {
-    Put16(v, tag);
-    Put16(v, type);
-    Put32(v, count);
-    Put32(v, value);
+    AppendLE16(v, tag);
+    AppendLE16(v, type);
+    AppendLE32(v, count);
+    AppendLE32(v, value);
 }
 
 // The file bytes: header, directory, out-of-line values, then the pixels.
@@ -65,9 +65,9 @@ std::vector<unsigned char> TableFile(const std::vector<unsigned char>& rgb)
     std::vector<unsigned char> v;
     v.push_back('I');
     v.push_back('I');
-    Put16(v, 42);
-    Put32(v, kDir);
-    Put16(v, kEntries);
+    AppendLE16(v, 42);
+    AppendLE32(v, kDir);
+    AppendLE16(v, kEntries);
     Entry(v, 256, 3, 1, kSide);                               // ImageWidth
     Entry(v, 257, 3, 1, kSide);                               // ImageLength
     Entry(v, 258, 3, 3, kBits);                               // BitsPerSample 8, 8, 8
@@ -81,12 +81,12 @@ std::vector<unsigned char> TableFile(const std::vector<unsigned char>& rgb)
     Entry(v, 283, 5, 1, kYRes);
     Entry(v, 284, 3, 1, 1);                                   // chunky
     Entry(v, 296, 3, 1, 2);                                   // inches
-    Put32(v, 0);                                              // no further directory
+    AppendLE32(v, 0);  // no further directory
     for (int i = 0; i < 3; ++i)
-        Put16(v, 8);
+        AppendLE16(v, 8);
     for (int i = 0; i < 2; ++i) {
-        Put32(v, 72);
-        Put32(v, 1);
+        AppendLE32(v, 72);
+        AppendLE32(v, 1);
     }
     v.insert(v.end(), rgb.begin(), rgb.end());
     return v;

@@ -2,7 +2,7 @@
 // does, through the library's own entry point that also tells why a picture
 // was refused, and names formats from the library's format table.
 #include "FormatTable.h"
-#include "LittleEndian.h"
+#include "ByteOrder.h"
 #include "Quorvel.h"
 #include "quorvel.h"
 
@@ -105,20 +105,20 @@ bool WriteBmp(const char* out, const Preview& p)
     std::vector<unsigned char> header;
     header.push_back('B');
     header.push_back('M');
-    Put32(header, 54 + image);
-    Put32(header, 0);
-    Put32(header, 54);
-    Put32(header, 40);
-    Put32(header, static_cast<uint32_t>(p.width));
-    Put32(header, static_cast<uint32_t>(p.height));
-    Put16(header, 1);
-    Put16(header, 24);
-    Put32(header, 0);
-    Put32(header, image);
-    Put32(header, 2835);
-    Put32(header, 2835);
-    Put32(header, 0);
-    Put32(header, 0);
+    AppendLE32(header, 54 + image);
+    AppendLE32(header, 0);
+    AppendLE32(header, 54);
+    AppendLE32(header, 40);
+    AppendLE32(header, static_cast<uint32_t>(p.width));
+    AppendLE32(header, static_cast<uint32_t>(p.height));
+    AppendLE16(header, 1);
+    AppendLE16(header, 24);
+    AppendLE32(header, 0);
+    AppendLE32(header, image);
+    AppendLE32(header, 2835);
+    AppendLE32(header, 2835);
+    AppendLE32(header, 0);
+    AppendLE32(header, 0);
     FILE* f = std::fopen(out, "wb");
     if (f == nullptr)
         return false;
