@@ -156,8 +156,8 @@ bool OraclePythonModuleAvailable(const std::string& module)
     auto found = known.find(module);
     if (found != known.end())
         return found->second;
-    const std::string command = "python3 -c 'import " + module + "' >/dev/null 2>&1";
-    const bool available = OracleToolAvailable("python3") && std::system(command.c_str()) == 0;
+    const std::string command = std::string(kSystemPython) + " -c 'import " + module + "' >/dev/null 2>&1";
+    const bool available = OracleToolAvailable(kSystemPython) && std::system(command.c_str()) == 0;
     known[module] = available;
     return available;
 }

@@ -73,6 +73,9 @@ std::string TestData(const std::string& name);
 // one clear message, or fails when QUORVEL_REQUIRE_ORACLES is set (as
 // `make test`, which installs them all, sets it).
 bool OracleToolAvailable(const std::string& command);
+// Debian's Python, whose modules (python3-pil) the set-up installs; a
+// python3 earlier on PATH may not have them.
+constexpr const char* kSystemPython = "/usr/bin/python3";
 bool OraclePythonModuleAvailable(const std::string& module);
 bool OraclesRequired();
 
