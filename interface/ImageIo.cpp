@@ -124,6 +124,16 @@ const std::vector<uint32_t>& CImageIo::SampledColumns()
     return m_vColumns;
 }
 
+unsigned char* CImageIo::WholeRgbRowInBlock(uint32_t row)
+{
+    if (m_pRowBlock == nullptr || row >= m_nDibHeight || m_nColorMode != COLOR_RGB ||
+        SampledColumns().size() != m_nWidth)
+        return nullptr;
+    m_vRowWritten[row] = 1;
+    const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+    return m_pRowBlock + static_cast<size_t>(m_nDibHeight - 1 - row) * stride;
+}
+
 int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char* const* planes)
 {
     // The planes hold m_nDibHeight rows; a row past them is not written.

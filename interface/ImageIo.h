@@ -117,6 +117,11 @@ protected:
     // The source columns SampleRow takes for the current source and preview
     // widths (chosen once, then kept).
     const std::vector<uint32_t>& SampledColumns();
+    // While the preview is built row by row and takes every source column of
+    // an RGB picture: the block's 24-bit row for preview row `row`, for a
+    // reader that can decode a row straight into it as blue, green, red (in
+    // place of SampleRow; the row counts as written).  Null otherwise.
+    unsigned char* WholeRgbRowInBlock(uint32_t row);
 
     // Stride of one preview plane row.
     uint32_t PlaneRowBytes() const { return AlignedRowBytes(m_nDibWidth * 8); }

@@ -25,6 +25,7 @@
     X(UnsupportedDepth, "bits per pixel not supported")                            \
     X(UnsupportedColour, "colour arrangement not supported")                       \
     X(UnsupportedCompression, "compression not supported")                         \
+    X(NoSummary, "no summary to fill")                                             \
     /* BMP */                                                                      \
     X(BmpSignature, "not a BMP file")                                              \
     X(BmpOldHeader, "BMP header version not supported")                            \

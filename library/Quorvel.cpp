@@ -53,8 +53,10 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
             // The table's absence is the loader's to report; the call goes on.
         }
     }
-    if (summary == nullptr)
+    if (summary == nullptr) {
+        *why = Refusal::NoSummary;
         return 0;
+    }
     ClearSummary(summary);
     if (path == nullptr) {
         *why = Refusal::CannotOpen;

@@ -175,6 +175,9 @@ struct SamplePlan {
     uint32_t rowCount;
     CImageIo* io;         // samples the taken rows (its columns chosen already)
     unsigned char* const* planes;
+    // When every row and column is taken from an RGB picture: row i of the
+    // preview block, which the library fills as blue, green, red.
+    unsigned char* const* blockRows;
 };
 
 // Decodes the file scanline by scanline and samples the planned rows into
@@ -185,8 +188,17 @@ Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
         return LibraryRefusal(d);
     CreateDecompress(d);
     jpeg_read_header(&d->cinfo, TRUE);
+#ifdef JCS_EXTENSIONS
+    if (plan->blockRows != nullptr && d->cinfo.out_color_space == JCS_RGB)
+        d->cinfo.out_color_space = JCS_EXT_BGR;  // the same samples, in the block's order
+#endif
     jpeg_start_decompress(&d->cinfo);
     jpeg_decompress_struct* cinfo = &d->cinfo;
+#ifdef JCS_EXTENSIONS
+    const bool intoBlock = plan->blockRows != nullptr && cinfo->out_color_space == JCS_EXT_BGR;
+#else
+    const bool intoBlock = false;
+#endif
 
     // The file may have changed since its header was read; only a decode of
     // the size and layout the planes were made for may fill them.
@@ -214,9 +226,17 @@ Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
                 continue;
             }
         }
+        const bool taken = next < plan->rowCount && plan->rows[next] == r;
+        if (taken && intoBlock) {
+            JSAMPROW into = plan->blockRows[next];
+            if (jpeg_read_scanlines(cinfo, &into, 1) != 1)
+                return Refusal::Truncated;
+            ++next;
+            continue;
+        }
         if (jpeg_read_scanlines(cinfo, buffer, 1) != 1)
             return Refusal::Truncated;  // the stdio source never suspends; stay bounded anyway
-        if (next < plan->rowCount && plan->rows[next] == r) {
+        if (taken) {
             JSAMPLE* row = buffer[0];
             if (plan->invert) {
                 for (JDIMENSION n = 0; n < rowSamples; ++n)
@@ -336,6 +356,14 @@ int CJpegIo::ReadPlanes(uint32_t dw, uint32_t dh, unsigned char* const* planes)
     // decode itself holds nothing that a jump would have to destroy.
     const std::vector<uint32_t> rows = FirstMatchIndices(m_nHeight, dh);
     SampledColumns();
+    std::vector<unsigned char*> blockRows;
+#ifdef JCS_EXTENSIONS
+    if (m_nSamplesPerPixel == 3 && rows.size() == m_nHeight && WholeRgbRowInBlock(0) != nullptr) {
+        blockRows.resize(dh);
+        for (uint32_t i = 0; i < dh; ++i)
+            blockRows[i] = WholeRgbRowInBlock(i);
+    }
+#endif
 
     SamplePlan plan{};
     plan.width = m_nWidth;
@@ -347,6 +375,7 @@ int CJpegIo::ReadPlanes(uint32_t dw, uint32_t dh, unsigned char* const* planes)
     plan.rowCount = static_cast<uint32_t>(rows.size());
     plan.io = this;
     plan.planes = planes;
+    plan.blockRows = blockRows.empty() ? nullptr : blockRows.data();
 
     m_file.Close();
     JpegDecode decode;

@@ -1,5 +1,6 @@
 #include "ByteOrder.h"
 #include "ImageIo.h"
+#include "Quorvel.h"
 #include "TestSupport.h"
 #include "iBmpIo.h"
 #include "quorvel.h"
@@ -59,6 +60,7 @@ std::vector<uint8_t> GreyRamp(uint32_t entries)
 
 struct Result {
     int ok = 0;
+    Refusal why = Refusal::None;
     ImageSummary summary{};
     std::vector<uint8_t> block;  // the preview block, copied
 };
@@ -67,7 +69,7 @@ Result Preview(const std::string& path, int mode)
 {
     Result r;
     MessageCapture quiet;  // the colour table is looked for, and missing
-    r.ok = GetQuorvel(path.c_str(), &r.summary, mode, "/nonexistent");
+    r.ok = GetQuorvelWithReason(path.c_str(), &r.summary, mode, "/nonexistent", &r.why);
     if (r.ok && r.summary.pPreviewBits != nullptr) {
         const size_t bytes = static_cast<size_t>(Stride(r.summary.nPreviewWidth)) * r.summary.nPreviewHeight;
         r.block.assign(r.summary.pPreviewBits, r.summary.pPreviewBits + bytes);
@@ -93,7 +95,7 @@ long long BytesRead()
 
 // ---- cross-checks against an independent decoder ---------------------------
 
-// Decodes `path` to top-down RGB rows with ImageMagick; false if unavailable.
+// Decodes `path` to top-down RGB rows with ImageMagick; false on failure.
 bool DecodeWithImageMagick(const std::string& path, uint32_t w, uint32_t h, std::vector<uint8_t>* rgb)
 {
     const std::string command = "convert '" + path + "' -depth 8 rgb:- 2>/dev/null";
@@ -125,12 +127,12 @@ const Fixture kFixtures[] = {
 
 TEST(BmpCrossCheck, PreviewsMatchAnIndependentDecodeSampledByFirstMatch)
 {
+    QUORVEL_REQUIRE_TOOL("convert");
     for (const Fixture& fx : kFixtures) {
         SCOPED_TRACE(fx.name);
         const std::string path = TestData(fx.name);
         std::vector<uint8_t> rgb;
-        if (!DecodeWithImageMagick(path, fx.width, fx.height, &rgb))
-            GTEST_SKIP() << "ImageMagick (convert) is needed as the reference decoder";
+        ASSERT_TRUE(DecodeWithImageMagick(path, fx.width, fx.height, &rgb));
         for (int mode : {1, 2}) {
             SCOPED_TRACE(mode);
             const Result r = Preview(path, mode);
@@ -181,13 +183,22 @@ TEST(BmpHeader, RefusesWhatItCannotRead)
         size_t at;
         uint32_t value;
         int width;  // 2 or 4 bytes
+        Refusal why;
     };
     const Damage damages[] = {
-        {"type BA", 1, 'A', 1},        {"7 bits", 28, 7, 2},         {"64 bits", 28, 64, 2},
-        {"2 bits", 28, 2, 2},          {"RLE8", 30, 1, 4},           {"RLE4", 30, 2, 4},
-        {"bitfields", 30, 3, 4},       {"core header", 14, 12, 4},   {"zero width", 18, 0, 4},
-        {"negative width", 18, 0xFFFFFFFEu, 4}, {"zero height", 22, 0, 4},
-        {"most negative height", 22, 0x80000000u, 4},
+        {"type BA", 1, 'A', 1, Refusal::BmpSignature},
+        {"7 bits", 28, 7, 2, Refusal::BmpBitCount},
+        {"64 bits", 28, 64, 2, Refusal::UnsupportedDepth},
+        {"2 bits", 28, 2, 2, Refusal::UnsupportedDepth},
+        {"RLE8", 30, 1, 4, Refusal::BmpCompressionDepth},
+        {"RLE4", 30, 2, 4, Refusal::BmpCompressionDepth},
+        {"bitfields", 30, 3, 4, Refusal::BmpCompressionDepth},
+        // Read as an OS/2 1.x header, whose height (bytes 20-21) is 0 here.
+        {"core header", 14, 12, 4, Refusal::EmptyPicture},
+        {"zero width", 18, 0, 4, Refusal::EmptyPicture},
+        {"negative width", 18, 0xFFFFFFFEu, 4, Refusal::BmpBadSize},
+        {"zero height", 22, 0, 4, Refusal::EmptyPicture},
+        {"most negative height", 22, 0x80000000u, 4, Refusal::BmpBadSize},
     };
     for (const Damage& d : damages) {
         std::vector<uint8_t> bytes = plain;
@@ -198,13 +209,16 @@ TEST(BmpHeader, RefusesWhatItCannotRead)
         else
             StoreLE32(bytes.data() + d.at, d.value);
         ASSERT_TRUE(WriteFileBytes(path, bytes));
-        EXPECT_EQ(Preview(path, 0).ok, 0) << d.what;
-        EXPECT_EQ(Preview(path, 1).ok, 0) << d.what;
+        for (int mode : {0, 1}) {
+            const Result r = Preview(path, mode);
+            EXPECT_EQ(r.ok, 0) << d.what;
+            EXPECT_EQ(r.why, d.why) << d.what << ": " << RefusalName(r.why);
+        }
     }
 
     // A header cut short.
     ASSERT_TRUE(WriteFileBytes(path, std::vector<uint8_t>(plain.begin(), plain.begin() + 53)));
-    EXPECT_EQ(Preview(path, 0).ok, 0);
+    EXPECT_EQ(Preview(path, 0).why, Refusal::Truncated);
     ASSERT_TRUE(WriteFileBytes(path, plain));
     EXPECT_EQ(Preview(path, 1).ok, 1);
 }
@@ -273,7 +287,9 @@ TEST(BmpHeader, PaletteReadsOnlyWhatThePaletteHolds)
     auto cut = MakeBmp(2, 1, 8, GreyRamp(256), [](uint32_t, uint32_t) { return uint8_t(0); });
     cut.resize(54 + 1000);
     ASSERT_TRUE(WriteFileBytes(path, cut));
-    EXPECT_EQ(Preview(path, 0).ok, 0);
+    r = Preview(path, 0);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::Truncated);
 }
 
 TEST(BmpHeader, PaletteFollowsALongerInformationHeader)
@@ -311,7 +327,9 @@ TEST(BmpHeader, SizeOnlyAndPreviewCallsLeaveNothingBehind)
     EXPECT_EQ(Preview(TestData("bmp8_213x41.bmp"), 1).ok, 1);
     FakeMemory memory(64 * MiB, 64 * MiB);
     memory.FailAll(true);
-    EXPECT_EQ(Preview(TestData("bmp8_213x41.bmp"), 1).ok, 0);
+    const Result r = Preview(TestData("bmp8_213x41.bmp"), 1);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::OutOfMemory);
 }
 
 // ---- pixel rows ------------------------------------------------------------
@@ -409,11 +427,13 @@ TEST(BmpRows, FileCutShortShowsTheMissingRowsBlack)
     r = Preview(path, 0);
     EXPECT_EQ(r.ok, 1);
     // A full-size preview needs every declared row.
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    r = Preview(path, 2);
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.why, Refusal::LargerThanFile);
     // Nothing at all to show: not even one whole row.
     bytes.resize(54 + 8 + 3);
     ASSERT_TRUE(WriteFileBytes(path, bytes));
-    EXPECT_EQ(Preview(path, 1).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
 }
 
 TEST(BmpRows, TopDownFileCutShortLosesItsBottomRows)
@@ -445,7 +465,7 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
     ASSERT_EQ(r.summary.nPreviewHeight, 200);
     EXPECT_EQ(r.block[0], 50);  // the one stored row is the bottom one
     EXPECT_EQ(r.block[4], 0);
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    EXPECT_EQ(Preview(path, 2).why, Refusal::LargerThanFile);
 
     // Claims rows of 2^31 - 1 pixels: the row alone would be gigabytes.
     auto wide = tall;
@@ -453,15 +473,15 @@ TEST(BmpRows, HugeDeclaredSizesInATinyFileStayCheap)
     StoreLE32(wide.data() + 22, 1);
     ASSERT_TRUE(WriteFileBytes(path, wide));
     EXPECT_EQ(Preview(path, 0).ok, 1);
-    EXPECT_EQ(Preview(path, 1).ok, 0);
-    EXPECT_EQ(Preview(path, 2).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
+    EXPECT_EQ(Preview(path, 2).why, Refusal::LargerThanFile);
 
     // Pixel data said to start past the end of the file.
     auto away = tall;
     StoreLE32(away.data() + 22, 1);
     StoreLE32(away.data() + 10, 0xFFFFFFF0u);
     ASSERT_TRUE(WriteFileBytes(path, away));
-    EXPECT_EQ(Preview(path, 1).ok, 0);
+    EXPECT_EQ(Preview(path, 1).why, Refusal::LargerThanFile);
 }
 
 TEST(BmpRows, FullSizePreviewTallerThan65536Rows)
@@ -482,6 +502,24 @@ TEST(BmpRows, FullSizePreviewTallerThan65536Rows)
         ASSERT_EQ(r.block[j * 4], want) << j;
         ASSERT_EQ(r.block[j * 4 + 2], want) << j;
     }
+}
+
+TEST(BmpRows, FullSizePreviewHoldsThePictureOnce)
+{
+    // Rows go straight into the preview block: besides it, only a stored row
+    // and one row of planes are allocated.
+    TempDir dir;
+    const std::string path = dir.File("once.bmp");
+    ASSERT_TRUE(WriteFileBytes(path, MakeBmp(600, 400, 24, {}, Coded)));
+    FakeMemory memory(4096 * MiB, 4096 * MiB);
+    const Result r = Preview(path, 2);
+    ASSERT_EQ(r.ok, 1);
+    size_t total = 0;
+    for (size_t bytes : FakeMemory::requests)
+        total += bytes;
+    const size_t block = static_cast<size_t>(Stride(600)) * 400;
+    EXPECT_LT(total, block + 8 * 1024);
+    EXPECT_EQ(r.block[3 * 257], 257 & 0xFF);
 }
 
 TEST(BmpRows, ReadPlanesFillsPlanesTopRowFirst)
@@ -506,11 +544,43 @@ TEST(BmpRows, ReadPlanesFillsPlanesTopRowFirst)
     EXPECT_EQ(plane[16], 0);  // bottom row: the first stored
     EXPECT_EQ(plane[18], 2);
     EXPECT_EQ(io.ReadPlanes(4, 3, planes), 0);  // wider than the picture
+    EXPECT_EQ(io.m_nRefusal, Refusal::PreviewFailed);
 }
 
 }  // namespace
 
 namespace {
+
+TEST(BmpCli, InfoTellsWhyAPictureWasRefused)
+{
+    TempDir dir;
+    const std::string cut = dir.File("cut.bmp");
+    auto bytes = MakeBmp(40, 30, 24, {}, Coded);
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(WriteFileBytes(cut, bytes));
+    struct Case {
+        std::string file;
+        const char* mode;
+        const char* expect;
+    } cases[] = {
+        {TestData("rle8_40x30.rle"), "1",
+         "\"error\":\"refused: compression not supported\",\"reason\":\"UnsupportedCompression\""},
+        {cut, "2", "\"reason\":\"LargerThanFile\""},
+    };
+    for (const Case& c : cases) {
+        const std::string command = std::string("'") + QUORVEL_CLI + "' info --json --mode " + c.mode +
+                                    " --colour-dir '" + dir.path() + "' '" + c.file + "' 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buf[256];
+        while (size_t n = fread(buf, 1, sizeof buf, pipe))
+            out.append(buf, n);
+        EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1) << out;
+        EXPECT_NE(out.find(c.expect), std::string::npos) << out;
+        EXPECT_NE(out.find("\"ok\":false"), std::string::npos) << out;
+    }
+}
 
 TEST(BmpCli, PreviewOfTheBundledSamplesWritesPngFiles)
 {

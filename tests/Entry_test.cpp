@@ -258,14 +258,18 @@ TEST_F(GetQuorvelTest, ExceptionsFromAReaderBecomeAFailedCall)
         g_script = Script();
         g_script.header = header;
         g_script.paletteInHeader = true;
-        EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 0);
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);
+        EXPECT_EQ(why, Refusal::ReadError);
         ExpectCleared();
         EXPECT_EQ(g_script.destroyed, 1);
         ExpectFileClosed();
     }
     g_script = Script();
     g_script.dib = Step::Throw;
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 2, nullptr), 0);
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::ReadError);
     ExpectCleared();
     EXPECT_EQ(g_script.destroyed, 1);
     ExpectFileClosed();
@@ -275,7 +279,9 @@ TEST_F(GetQuorvelTest, AFileHeldExclusivelyElsewhereCannotBeRead)
 {
     CFile holder;
     ASSERT_TRUE(holder.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone));
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 0, nullptr), 0);
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::CannotOpen);
     ExpectCleared();
 }
 
@@ -283,7 +289,9 @@ TEST_F(GetQuorvelTest, PreviewAllocationFailureFailsTheCallCleanly)
 {
     FakeMemory memory(64 * MiB, 64 * MiB);
     memory.FailAll(true);
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 1, nullptr), 0);
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::OutOfMemory);
     ExpectCleared();
 }
 
@@ -298,6 +306,10 @@ TEST_F(GetQuorvelTest, EveryFailureTellsWhy)
     EXPECT_EQ(why, Refusal::NoReader);
     EXPECT_EQ(GetQuorvelWithReason(dir.File("missing.raw").c_str(), &summary, 0, nullptr, &why), 0);
     EXPECT_EQ(why, Refusal::CannotOpen);
+    EXPECT_EQ(GetQuorvelWithReason(nullptr, &summary, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::CannotOpen);
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), nullptr, 0, nullptr, &why), 0);
+    EXPECT_EQ(why, Refusal::NoSummary);
 
     g_script.header = Step::Fail;  // a reader that gives no reason of its own
     EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, nullptr, &why), 0);

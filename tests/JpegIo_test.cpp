@@ -1,5 +1,6 @@
 #include "FormatTable.h"
 #include "ImageIo.h"
+#include "Quorvel.h"
 #include "TestSupport.h"
 #include "iJpegIo.h"
 #include "quorvel.h"
@@ -27,8 +28,6 @@ struct Raster {
     uint32_t channels = 0;
     std::vector<uint8_t> pixels;
 };
-
-bool HaveTool(const char* path) { return access(path, X_OK) == 0; }
 
 // djpeg's default decode (the library's defaults) as PPM or PGM.
 bool DjpegDecode(const std::string& jpeg, const TempDir& dir, Raster* out)
@@ -62,7 +61,7 @@ bool PillowCmyk(const std::string& jpeg, const TempDir& dir, Raster* out)
 {
     const std::string raw = dir.File("oracle.cmyk");
     const std::string cmd =
-        "/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+        "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
         "assert im.mode == 'CMYK'; sys.stdout.write('%d %d\\n' % im.size); sys.stdout.flush(); "
         "sys.stdout.buffer.write(im.tobytes())\" '" +
         jpeg + "' > '" + raw + "'";
@@ -314,8 +313,7 @@ TEST(JpegIo, PhysicalSizeAndPreviewThroughTheExport)
 // first-match rule, for every subsampling, grey, progressive and restart file.
 TEST(JpegIo, PreviewMatchesIndependentDecode)
 {
-    if (!HaveTool("/usr/bin/djpeg"))
-        GTEST_SKIP() << "djpeg not installed";
+    QUORVEL_REQUIRE_TOOL("djpeg");
     TempDir dir;
     for (const char* name : kRgbFixtures) {
         const std::string path = Fixture(name);
@@ -355,9 +353,8 @@ TEST(JpegIo, PreviewMatchesIndependentDecode)
 // independent decode, for every kind of file and many preview sizes.
 TEST(JpegIo, FastDecodeIdenticalToFullDecode)
 {
-    const bool haveDjpeg = HaveTool("/usr/bin/djpeg");
-    const bool havePillow =
-        std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+    QUORVEL_REQUIRE_TOOL("djpeg");
+    QUORVEL_REQUIRE_PYTHON_MODULE("PIL");
     TempDir dir;
     std::vector<std::string> files;
     for (const char* name : kRgbFixtures)
@@ -381,21 +378,14 @@ TEST(JpegIo, FastDecodeIdenticalToFullDecode)
         ASSERT_EQ(ok, 1) << path;
         const bool cmyk = reader->m_nColorMode == COLOR_CMYK;
         Raster oracle;
-        bool haveOracle = false;
-        if (cmyk && havePillow)
-            haveOracle = PillowCmyk(path, dir, &oracle);
-        else if (!cmyk && haveDjpeg)
-            haveOracle = DjpegDecode(path, dir, &oracle);
+        ASSERT_TRUE(cmyk ? PillowCmyk(path, dir, &oracle) : DjpegDecode(path, dir, &oracle)) << path;
         for (const auto& [dw, dh] : SizesFor(reader->m_nWidth, reader->m_nHeight)) {
             Planes plain(dw, dh, reader->m_nChannels);
             Planes fast(dw, dh, reader->m_nChannels);
             ASSERT_TRUE(ReadPlanesWith(true, *reader, dw, dh, &plain)) << path;
             ASSERT_TRUE(ReadPlanesWith(false, *reader, dw, dh, &fast)) << path;
             EXPECT_TRUE(plain.data == fast.data) << path << " " << dw << "x" << dh;
-            if (haveOracle) {
-                EXPECT_TRUE(SampleOracle(oracle, dw, dh).data == fast.data)
-                    << path << " " << dw << "x" << dh;
-            }
+            EXPECT_TRUE(SampleOracle(oracle, dw, dh).data == fast.data) << path << " " << dw << "x" << dh;
         }
         EXPECT_TRUE(reader->m_file.IsOpen());
     }
@@ -455,13 +445,24 @@ TEST(JpegIo, DamagedFilesFailCleanly)
         EXPECT_EQ(reader.m_file.GetFilePath(), notJpeg);
     }
     const size_t before = OpenDescriptors();
-    for (const std::string& path : {notJpeg, empty, badTable, Fixture("jpeg_two_components.jpg")}) {
-        int ok = -1;
-        auto reader = OpenReader(path, &ok);
-        EXPECT_EQ(ok, 0) << path;
-        EXPECT_TRUE(reader->m_file.IsOpen()) << path;
+    const std::pair<std::string, Refusal> cases[] = {
+        {notJpeg, Refusal::JpegSignature},
+        {empty, Refusal::Truncated},
+        {badTable, Refusal::JpegLibraryError},
+        {Fixture("jpeg_two_components.jpg"), Refusal::UnsupportedColour},
+    };
+    for (const auto& [path, reason] : cases) {
+        {
+            int ok = -1;
+            auto reader = OpenReader(path, &ok);
+            EXPECT_EQ(ok, 0) << path;
+            EXPECT_EQ(reader->m_nRefusal, reason) << path << ": " << RefusalName(reader->m_nRefusal);
+            EXPECT_TRUE(reader->m_file.IsOpen()) << path;
+        }  // the reader holds the file without sharing
         ImageSummary summary{};
-        EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 1, dir.path().c_str()), 0) << path;
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, dir.path().c_str(), &why), 0) << path;
+        EXPECT_EQ(why, reason) << path << ": " << RefusalName(why);
         EXPECT_EQ(summary.nFlag, 1);
         EXPECT_EQ(summary.fWidthInches, 0.0f);
     }
@@ -471,6 +472,7 @@ TEST(JpegIo, DamagedFilesFailCleanly)
     const std::string missingPath = dir.File("missing.jpg");
     CJpegIo missing(missingPath.c_str());
     EXPECT_EQ(missing.ReadHeader(), 0);
+    EXPECT_EQ(missing.m_nRefusal, Refusal::CannotOpen);
     EXPECT_FALSE(missing.m_file.IsOpen());
 }
 
@@ -499,17 +501,21 @@ TEST(JpegIo, ErrorInsideTheDecodeReleasesEverything)
     int32_t w = -1, h = -1;
     unsigned char* bits = reinterpret_cast<unsigned char*>(1);
     EXPECT_EQ(reader->MakeDib(&w, &h, &bits), 0);
+    EXPECT_EQ(reader->m_nRefusal, Refusal::JpegLibraryError);
     EXPECT_EQ(bits, nullptr);
     EXPECT_TRUE(reader->m_file.IsOpen());
     reader.reset();
     EXPECT_EQ(OpenDescriptors(), before);
 
     ImageSummary summary{};
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 1, dir.path().c_str()), 0);
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 1, dir.path().c_str(), &why), 0);
+    EXPECT_EQ(why, Refusal::JpegLibraryError);
     EXPECT_EQ(summary.pPreviewBits, nullptr);
     // Decoding every scan for the size refuses the file there already.
     CJpegIo::SetPlainDecodeForTesting(true);
-    EXPECT_EQ(GetQuorvel(path.c_str(), &summary, 0, dir.path().c_str()), 0);
+    EXPECT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 0, dir.path().c_str(), &why), 0);
+    EXPECT_EQ(why, Refusal::JpegLibraryError);
     CJpegIo::SetPlainDecodeForTesting(false);
 }
 
@@ -603,8 +609,86 @@ TEST(JpegIo, HugeMultiScanPictureIsRefusedNotAllocated)
     int32_t w = 0, h = 0;
     unsigned char* bits = nullptr;
     EXPECT_EQ(reader->MakeDib(&w, &h, &bits), 0);
+    EXPECT_EQ(reader->m_nRefusal, Refusal::OutOfMemory) << RefusalName(reader->m_nRefusal);
     EXPECT_EQ(bits, nullptr);
     EXPECT_TRUE(reader->m_file.IsOpen());
+}
+
+// A uniform 4000 x 4000 picture coded by cjpeg with the given options.
+std::string UniformJpeg(const TempDir& dir, const char* name, const char* options)
+{
+    const std::string path = dir.File(name);
+    const std::string command = std::string("cjpeg ") + options + " -outfile '" + path + "'";
+    FILE* pipe = popen(command.c_str(), "w");
+    if (pipe == nullptr)
+        return path;
+    const uint32_t side = 4000;
+    std::fprintf(pipe, "P6 %u %u 255\n", side, side);
+    const std::vector<uint8_t> row = [&] {
+        std::vector<uint8_t> r;
+        for (uint32_t x = 0; x < side; ++x)
+            r.insert(r.end(), {200, 120, 40});
+        return r;
+    }();
+    for (uint32_t y = 0; y < side; ++y)
+        std::fwrite(row.data(), 1, row.size(), pipe);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return path;
+}
+
+// A full-size preview is refused, before its block is allocated, when the
+// file is too short to code the picture its header declares; the bound is
+// the best any coding achieves, so real files, uniform ones included, pass.
+TEST(JpegIo, FullSizeNeedsAFileLongEnoughForThePicture)
+{
+    TempDir dir;
+    // 5.9 KB of 333 x 250 pixels claiming 20000 x 20000 (a 1.2 GB block).
+    const std::string liar = EditedCopy(dir, Fixture("jpeg_420.jpg"), "liar.jpg", [](std::vector<uint8_t>& b) {
+        const size_t sof = FindMarker(b, 0xC0);
+        ASSERT_NE(sof, std::string::npos);
+        b[sof + 5] = 0x4E, b[sof + 6] = 0x20;  // height
+        b[sof + 7] = 0x4E, b[sof + 8] = 0x20;  // width
+    });
+    {
+        FakeMemory memory(64 * 1024 * MiB, 64 * 1024 * MiB);
+        ImageSummary summary{};
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 2, dir.path().c_str(), &why), 0);
+        EXPECT_EQ(why, Refusal::LargerThanFile);
+        for (size_t bytes : FakeMemory::requests)
+            EXPECT_LT(bytes, 1 * MiB);
+        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 0, dir.path().c_str(), &why), 1);
+    }
+
+    QUORVEL_REQUIRE_TOOL("cjpeg");
+    // Optimised Huffman tables code a uniform block in exactly two bits;
+    // arithmetic coding in next to nothing (the whole file is 214 bytes).
+    const std::string optimised = UniformJpeg(dir, "optimised.jpg", "-optimize");
+    for (const std::string& path : {optimised, UniformJpeg(dir, "progressive.jpg", "-progressive"),
+                                    UniformJpeg(dir, "arithmetic.jpg", "-arithmetic"),
+                                    UniformJpeg(dir, "arithmetic_progressive.jpg", "-arithmetic -progressive")}) {
+        ImageSummary summary{};
+        Refusal why = Refusal::None;
+        ASSERT_EQ(GetQuorvelWithReason(path.c_str(), &summary, 2, dir.path().c_str(), &why), 1)
+            << path << ": " << RefusalName(why);
+        EXPECT_EQ(summary.nPreviewWidth, 4000);
+        const unsigned char* px = summary.pPreviewBits + 3 * 1234;
+        EXPECT_NEAR(px[0], 40, 2);
+        EXPECT_NEAR(px[1], 120, 2);
+        EXPECT_NEAR(px[2], 200, 2);
+        QuorvelFreePreview(summary.pPreviewBits);
+    }
+    // The same file missing its last kilobyte cannot hold every block: its
+    // fitted preview still shows the decoder's filler.
+    const std::string cut = EditedCopy(dir, optimised, "cut.jpg", [](std::vector<uint8_t>& b) {
+        b.resize(b.size() - 1024);
+    });
+    ImageSummary summary{};
+    Refusal why = Refusal::None;
+    EXPECT_EQ(GetQuorvelWithReason(cut.c_str(), &summary, 2, dir.path().c_str(), &why), 0);
+    EXPECT_EQ(why, Refusal::LargerThanFile);
+    ASSERT_EQ(GetQuorvelWithReason(cut.c_str(), &summary, 1, dir.path().c_str(), &why), 1);
+    QuorvelFreePreview(summary.pPreviewBits);
 }
 
 TEST(JpegIo, FileChangedBetweenHeaderAndDecodeIsRefused)
@@ -620,6 +704,7 @@ TEST(JpegIo, FileChangedBetweenHeaderAndDecodeIsRefused)
     ASSERT_TRUE(WriteFileBytes(path, ReadFileBytes(Fixture("jpeg_444.jpg"))));
     Planes planes(166, 125, 4);
     EXPECT_FALSE(ReadPlanesWith(false, *reader, 166, 125, &planes));
+    EXPECT_EQ(reader->m_nRefusal, Refusal::JpegFileChanged);
     EXPECT_TRUE(reader->m_file.IsOpen());
 }
 

@@ -26,6 +26,18 @@ TEST(CheckPictureBounds, RowsMustFitWhatTheDataCanExpandTo)
     EXPECT_EQ(CheckPictureBounds(b), Refusal::LargerThanFile);
     b.dataBytes = 2;
     EXPECT_EQ(CheckPictureBounds(b), Refusal::None);
+
+    // Rows padded to 4 bytes (BMP): 9 one-bit pixels take 4 bytes a row.
+    b.rowAlignment = 4;
+    EXPECT_EQ(CheckPictureBounds(b), Refusal::LargerThanFile);
+    b.dataBytes = 4;
+    EXPECT_EQ(CheckPictureBounds(b), Refusal::None);
+    b.height = 3;
+    b.fullSize = true;
+    b.dataBytes = 11;
+    EXPECT_EQ(CheckPictureBounds(b), Refusal::LargerThanFile);
+    b.dataBytes = 12;
+    EXPECT_EQ(CheckPictureBounds(b), Refusal::None);
 }
 
 TEST(CheckPictureBounds, EmptyDepthlessAndHugePicturesAreRefused)

@@ -311,4 +311,116 @@ TEST(PlanesToDib, CmykGoesThroughTheColourTransformPixelByPixel)
     }
 }
 
+// A reader of rows made up in memory, sampled through SampleRow either into
+// planes of the whole preview or row by row straight into the block.
+struct RowSource {
+    int32_t mode;
+    uint32_t bits;        // bits per sample
+    uint16_t samples;     // per pixel
+    uint32_t channels;
+    int32_t planar;
+    bool bgr;
+    uint16_t palette;     // entries (0: none)
+};
+
+class RowReader : public CImageIo {
+public:
+    RowReader(const RowSource& src, uint32_t w, uint32_t h, bool full, bool whole, uint32_t skip)
+        : m_whole(whole), m_skip(skip)
+    {
+        m_nWidth = w;
+        m_nHeight = h;
+        m_bFullSize = full;
+        m_nColorMode = src.mode;
+        m_nBitsPerSample = static_cast<int32_t>(src.bits);
+        m_nSamplesPerPixel = src.samples;
+        m_nChannels = src.channels;
+        m_bPlanar = src.planar;
+        m_bBgrRows = src.bgr;
+        if (src.palette != 0) {
+            m_nPaletteSize = src.palette;
+            m_pPalette = static_cast<unsigned char*>(ImageAlloc(4u * src.palette, 0));
+            for (uint32_t i = 0; i < 4u * src.palette; ++i)
+                m_pPalette[i] = static_cast<unsigned char>(i * 7 + 3);
+        }
+        // Wide enough for every layout: planar rows hold each sample plane.
+        const size_t rowBytes = static_cast<size_t>(w) * src.samples * 2 + 8;
+        for (uint32_t y = 0; y < h; ++y) {
+            std::vector<unsigned char> row(rowBytes);
+            for (size_t i = 0; i < rowBytes; ++i)
+                row[i] = static_cast<unsigned char>((y * 131 + i * 29 + (i * i) / 7) & 0xFF);
+            m_rows.push_back(row);
+        }
+    }
+    int MakeDib(int32_t* width, int32_t* height, unsigned char** bits) override
+    {
+        return MakePlanesPreview(width, height, bits);
+    }
+
+protected:
+    int ReadPreviewRows(unsigned char* const* planes) override
+    {
+        const std::vector<uint32_t> rows = FirstMatchIndices(m_nHeight, m_nDibHeight);
+        for (uint32_t i = 0; i < rows.size(); ++i)
+            if (i != m_skip)
+                SampleRow(i, m_rows[rows[i]].data(), planes);
+        return 1;
+    }
+    bool SamplesWholeRows() const override { return m_whole; }
+
+private:
+    bool m_whole;
+    uint32_t m_skip;  // a preview row never sampled
+    std::vector<std::vector<unsigned char>> m_rows;
+};
+
+TEST(RowByRowPreview, SameBytesAsThroughWholePlanes)
+{
+    const RowSource sources[] = {
+        {COLOR_RGB, 8, 3, 3, 0, false, 0},    // interleaved red, green, blue
+        {COLOR_RGB, 8, 4, 4, 0, false, 0},    // with an extra sample
+        {COLOR_RGB, 8, 3, 3, 1, false, 0},    // one plane after another
+        {COLOR_RGB, 8, 3, 3, 1, true, 0},     // blue, green, red
+        {COLOR_CMYK, 8, 4, 4, 0, false, 0},
+        {COLOR_INDEXED, 8, 1, 1, 1, false, 200},  // indices past the palette too
+        {COLOR_INDEXED, 4, 1, 1, 1, false, 16},
+        {COLOR_BILEVEL, 1, 1, 1, 1, false, 2},
+        {COLOR_GREY, 8, 2, 1, 0, false, 0},
+    };
+    for (const RowSource& src : sources) {
+        for (bool full : {false, true}) {
+            for (uint32_t skip : {UINT32_MAX, 5u}) {
+                SCOPED_TRACE(testing::Message() << "mode " << src.mode << " samples " << src.samples
+                                                << " planar " << src.planar << " full " << full);
+                std::vector<unsigned char> blocks[2];
+                for (bool whole : {false, true}) {
+                    RowReader io(src, 457, 233, full, whole, skip);
+                    int32_t w = 0, h = 0;
+                    unsigned char* bits = nullptr;
+                    ASSERT_EQ(io.MakeDib(&w, &h, &bits), 1);
+                    blocks[whole].assign(bits, bits + static_cast<size_t>(Stride(w)) * h);
+                    ImageFree(&bits);
+                    EXPECT_EQ(io.m_pPalette, nullptr);  // consumed either way
+                }
+                EXPECT_TRUE(blocks[0] == blocks[1]);
+            }
+        }
+    }
+}
+
+TEST(RowByRowPreview, HoldsOneRowOfPlanesBesideTheBlock)
+{
+    const RowSource rgb{COLOR_RGB, 8, 3, 3, 0, false, 0};
+    FakeMemory memory(4096 * MiB, 4096 * MiB);
+    RowReader io(rgb, 1000, 700, true, true, UINT32_MAX);
+    int32_t w = 0, h = 0;
+    unsigned char* bits = nullptr;
+    ASSERT_EQ(io.MakeDib(&w, &h, &bits), 1);
+    size_t total = 0;
+    for (size_t bytes : FakeMemory::requests)
+        total += bytes;
+    EXPECT_LT(total, static_cast<size_t>(Stride(1000)) * 700 + 4 * 1024);
+    ImageFree(&bits);
+}
+
 }  // namespace

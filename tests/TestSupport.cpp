@@ -162,6 +162,8 @@ bool OraclePythonModuleAvailable(const std::string& module)
     return available;
 }
 
+bool OracleFileAvailable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
 bool OraclesRequired()
 {
     const char* value = std::getenv("QUORVEL_REQUIRE_ORACLES");

@@ -72,11 +72,13 @@ std::string TestData(const std::string& name);
 // QUORVEL_REQUIRE_PYTHON_MODULE("PIL"): without it the test is skipped with
 // one clear message, or fails when QUORVEL_REQUIRE_ORACLES is set (as
 // `make test`, which installs them all, sets it).
+// QUORVEL_REQUIRE_FILE names a data file an oracle brings (an ICC profile).
 bool OracleToolAvailable(const std::string& command);
 // Debian's Python, whose modules (python3-pil) the set-up installs; a
 // python3 earlier on PATH may not have them.
 constexpr const char* kSystemPython = "/usr/bin/python3";
 bool OraclePythonModuleAvailable(const std::string& module);
+bool OracleFileAvailable(const std::string& path);
 bool OraclesRequired();
 
 #define QUORVEL_MISSING_ORACLE_(what)                                              \
@@ -95,4 +97,9 @@ bool OraclesRequired();
     do {                                                                           \
         if (!OraclePythonModuleAvailable(module))                                  \
             QUORVEL_MISSING_ORACLE_(std::string("python3 module ") + (module));    \
+    } while (0)
+#define QUORVEL_REQUIRE_FILE(path)                                                 \
+    do {                                                                           \
+        if (!OracleFileAvailable(path))                                            \
+            QUORVEL_MISSING_ORACLE_(std::string("file ") + (path));                \
     } while (0)
