@@ -193,8 +193,8 @@ TEST(BmpHeader, RefusesWhatItCannotRead)
         {"RLE8", 30, 1, 4, Refusal::BmpCompressionDepth},
         {"RLE4", 30, 2, 4, Refusal::BmpCompressionDepth},
         {"bitfields", 30, 3, 4, Refusal::BmpCompressionDepth},
-        // Read as an OS/2 1.x header, whose height (bytes 20-21) is 0 here.
-        {"core header", 14, 12, 4, Refusal::EmptyPicture},
+        // Read as an OS/2 1.x header, whose bit count (bytes 24-25) is 0 here.
+        {"core header", 14, 12, 4, Refusal::BmpBitCount},
         {"zero width", 18, 0, 4, Refusal::EmptyPicture},
         {"negative width", 18, 0xFFFFFFFEu, 4, Refusal::BmpBadSize},
         {"zero height", 22, 0, 4, Refusal::EmptyPicture},
@@ -563,8 +563,8 @@ TEST(BmpCli, InfoTellsWhyAPictureWasRefused)
         const char* mode;
         const char* expect;
     } cases[] = {
-        {TestData("rle8_40x30.rle"), "1",
-         "\"error\":\"refused: compression not supported\",\"reason\":\"UnsupportedCompression\""},
+        {TestData("bmpsuite/q/rgb24jpeg.bmp"), "1",
+         "\"error\":\"refused: JPEG or PNG inside a BMP\",\"reason\":\"BmpEmbeddedImage\""},
         {cut, "2", "\"reason\":\"LargerThanFile\""},
     };
     for (const Case& c : cases) {
