@@ -37,28 +37,49 @@
     X(BmpTopDownRle, "run-length BMP stored top row first")                        \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
+    X(GifNoTrailer, "GIF does not end with its trailer")                           \
+    X(GifNoImage, "GIF holds no image")                                            \
+    X(GifUnknownBlock, "unknown block in GIF")                                     \
+    X(GifLzwCodeSize, "LZW code size out of range")                                \
+    X(GifLzwCodePastTable, "LZW code past the table")                              \
     /* JPEG */                                                                     \
     X(JpegLibraryError, "JPEG data the decoder refused")                           \
     X(JpegSignature, "not a JPEG file")                                            \
     X(JpegFileChanged, "JPEG file changed while it was read")                      \
     /* PNG */                                                                      \
     X(PngLibraryError, "PNG data the decoder refused")                             \
+    X(PngChanged, "PNG changed while it was read")                                 \
     /* PCX */                                                                      \
     X(PcxSignature, "not a PCX file")                                              \
     /* TGA */                                                                      \
     X(TgaImageType, "TGA image type not supported")                                \
     /* PSD */                                                                      \
     X(PsdSignature, "not a Photoshop file")                                        \
+    X(PsdVersion, "Photoshop file version not supported")                         \
+    X(PsdMode, "Photoshop colour mode not supported")                              \
+    X(PsdColourData, "colour mode data of an unexpected length")                   \
+    X(PsdNoColourTable, "indexed picture without its colour table")                \
+    X(PsdTooFewChannels, "fewer channels than the colour mode needs")              \
     /* EPS */                                                                      \
     X(EpsNoBoundingBox, "no bounding box")                                         \
+    X(EpsBoundingBoxRange, "bounding box out of range")                            \
+    X(EpsNoPreview, "no TIFF or Photoshop preview in the file")                    \
+    X(EpsPreviewOutside, "preview section outside the file")                       \
+    X(EpsNoThumbnail, "Photoshop block without a readable thumbnail")              \
+    X(EpsTempFile, "cannot write a temporary file")                                \
     /* PCD */                                                                      \
     X(PcdSignature, "not a Photo CD file")                                         \
     /* SCT */                                                                      \
     X(SctSignature, "not a Scitex CT file")                                        \
+    X(SctSeparations, "Scitex separation count not supported")                     \
     /* PXR */                                                                      \
     X(PxrStorage, "Pixar storage type not supported")                              \
     /* AWD */                                                                      \
     X(AwdSignature, "not an AWD file")                                             \
+    X(AwdUnequalBits, "bits per sample differ between samples")                    \
+    X(AwdNoStrips, "no strip offsets")                                             \
+    X(AwdNoColourMap, "palette picture without a colour map")                      \
+    X(AwdTooFewSamples, "fewer samples per pixel than the colours need")           \
     /* TIFF */                                                                     \
     X(TiffSignature, "not a TIFF file")
 

@@ -2,8 +2,15 @@
 
 #include "ITiffIO.h"
 #include "ImageIo.h"
+#include "iAwdIo.h"
 #include "iBmpIo.h"
+#include "iEpsIo.h"
+#include "iGifIo.h"
 #include "iJpegIo.h"
+#include "iPngIo.h"
+#include "iPsdIo.h"
+#include "iPxrIo.h"
+#include "iSctIo.h"
 
 #include <cstring>
 #include <new>
@@ -19,21 +26,21 @@ CImageIo* Make(const char* path)
 // Adding a reader: its module under readers/, and its factory in its row.
 const FormatInfo kFormats[] = {
     {FMT_BMP, "BMP", {"bmp", "rle"}, Make<CBmpIo>, true},
-    {FMT_EPS, "EPS", {"eps", nullptr}, nullptr, false},
-    {FMT_GIF, "GIF", {"gif", nullptr}, nullptr, false},
+    {FMT_EPS, "EPS", {"eps", nullptr}, Make<CEpsIo>, false},
+    {FMT_GIF, "GIF", {"gif", nullptr}, Make<CGifIo>, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
     {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
     {FMT_PCD, "PCD", {"pcd", nullptr}, nullptr, false},
     {FMT_PICT, "PICT", {"pic", "pct"}, nullptr, false},
     {FMT_RAW, "RAW", {"raw", nullptr}, nullptr, false},
     {FMT_RBW, "RBW", {"rbw", nullptr}, nullptr, false},
-    {FMT_SCT, "SCT", {"sct", nullptr}, nullptr, false},
+    {FMT_SCT, "SCT", {"sct", nullptr}, Make<CSctIo>, false},
     {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
-    {FMT_AWD, "AWD", {"awd", nullptr}, nullptr, false},
-    {FMT_PNG, "PNG", {"png", nullptr}, nullptr, false},
-    {FMT_PXR, "PXR", {"pxr", nullptr}, nullptr, false},
-    {FMT_PSD, "PSD", {"psd", nullptr}, nullptr, false},
+    {FMT_AWD, "AWD", {"awd", nullptr}, Make<CAwdIo>, false},
+    {FMT_PNG, "PNG", {"png", nullptr}, Make<CPngIo>, false},
+    {FMT_PXR, "PXR", {"pxr", nullptr}, Make<CPxrIo>, false},
+    {FMT_PSD, "PSD", {"psd", nullptr}, Make<CPsdIo>, false},
 };
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -34,7 +34,9 @@ bool DjpegDecode(const std::string& jpeg, const TempDir& dir, Raster* out)
 {
     const std::string pnm = dir.File("oracle.pnm");
     const std::string cmd = "djpeg -pnm '" + jpeg + "' > '" + pnm + "' 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0)
+    // Exit status 2: decoded with warnings (a file cut short, say).
+    const int status = std::system(cmd.c_str());
+    if (status == -1 || !WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 2))
         return false;
     const std::vector<uint8_t> bytes = ReadFileBytes(pnm);
     char magic[3] = {};
@@ -60,8 +62,8 @@ bool DjpegDecode(const std::string& jpeg, const TempDir& dir, Raster* out)
 bool PillowCmyk(const std::string& jpeg, const TempDir& dir, Raster* out)
 {
     const std::string raw = dir.File("oracle.cmyk");
-    const std::string cmd =
-        "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+    const std::string cmd = std::string(kSystemPython) +
+        " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
         "assert im.mode == 'CMYK'; sys.stdout.write('%d %d\\n' % im.size); sys.stdout.flush(); "
         "sys.stdout.buffer.write(im.tobytes())\" '" +
         jpeg + "' > '" + raw + "'";

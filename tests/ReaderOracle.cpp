@@ -136,7 +136,7 @@ bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::st
 bool DecodeWithPillow(const std::string& path, RgbImage* out)
 {
     const std::string script =
-        "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nim.seek(0)\nim = im.convert('RGB')\n"
+        "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nim = im.convert('RGB')\n"
         "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\n";
     return DecodeWithCommand(std::string(kSystemPython) + " -c " + Quote(script) + " " + Quote(path), out);
 }

@@ -24,7 +24,7 @@ bool DecodeWithCommand(const std::string& command, RgbImage* out);
 // The first picture of the file through ImageMagick's convert (alpha
 // dropped); `options` go before the output, e.g. "-colorspace sRGB".
 bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::string& options = "");
-// The first frame of the file through Pillow, converted to RGB.
+// The picture Pillow opens the file as (its first frame), converted to RGB.
 bool DecodeWithPillow(const std::string& path, RgbImage* out);
 // Parses PNM bytes (as DecodeWithCommand does).
 bool ParsePnm(const std::vector<uint8_t>& bytes, RgbImage* out);

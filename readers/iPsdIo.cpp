@@ -1,0 +1,467 @@
+#include "iPsdIo.h"
+
+#include "ByteOrder.h"
+#include "PictureBounds.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kHeaderBytes = 26;
+constexpr uint32_t kColourTableBytes = 768;
+constexpr uint16_t kResolutionResource = 1005;
+// Most bytes one PackBits byte can become (a 2-byte run of 128).
+constexpr uint64_t kPackBitsExpansion = 128;
+// Read-ahead of the in-order PackBits decoder.
+constexpr uint32_t kStreamBuffer = 64 * 1024;
+
+// Planes each colour mode is previewed from, and its ColorMode.
+struct ModeInfo {
+    int32_t colorMode;
+    uint32_t channels;
+};
+ModeInfo ModeOf(uint16_t mode)
+{
+    switch (mode) {
+    case 0: return {COLOR_BILEVEL, 1};
+    case 1: return {COLOR_GREY, 1};
+    case 2: return {COLOR_INDEXED, 1};
+    case 3: return {COLOR_RGB, 3};
+    case 4: return {COLOR_CMYK, 4};
+    case 7: return {COLOR_CHANNEL, 1};
+    default: return {COLOR_NONE, 1};  // 5 and 6: no known arrangement, black
+    }
+}
+
+// Bytes of a PackBits stream held in memory.
+struct MemorySource {
+    const unsigned char* data;
+    uint32_t size;
+    uint32_t at = 0;
+    int Next() { return at < size ? data[at++] : -1; }
+};
+
+// Bytes of a PackBits stream read ahead from the file, up to its end.
+class FileSource {
+public:
+    FileSource(CFile& file, unsigned char* buffer, uint32_t capacity)
+        : m_file(file), m_buf(buffer), m_capacity(capacity) {}
+    int Next()
+    {
+        if (m_pos >= m_count) {
+            if (m_ended)
+                return -1;
+            m_count = m_file.Read(m_buf, m_capacity);
+            m_pos = 0;
+            if (m_count < m_capacity)
+                m_ended = true;
+            if (m_count == 0)
+                return -1;
+        }
+        return m_buf[m_pos++];
+    }
+
+private:
+    CFile& m_file;
+    unsigned char* m_buf;
+    uint32_t m_capacity;
+    uint32_t m_pos = 0;
+    uint32_t m_count = 0;
+    bool m_ended = false;
+};
+
+// Decodes one row of `count` bytes.  A literal or run that would pass the
+// row is cut at its end; the unread bytes of a cut literal begin the next
+// row.  False when the source ends first.
+template <class Source>
+bool UnpackRow(Source& src, unsigned char* out, uint32_t count)
+{
+    uint32_t done = 0;
+    while (done < count) {
+        const int header = src.Next();
+        if (header < 0)
+            return false;
+        if (header < 128) {
+            uint32_t n = static_cast<uint32_t>(header) + 1;
+            if (n > count - done)
+                n = count - done;
+            for (uint32_t k = 0; k < n; ++k) {
+                const int v = src.Next();
+                if (v < 0)
+                    return false;
+                out[done++] = static_cast<unsigned char>(v);
+            }
+        } else if (header > 128) {
+            uint32_t n = 257 - static_cast<uint32_t>(header);
+            const int v = src.Next();
+            if (v < 0)
+                return false;
+            if (n > count - done)
+                n = count - done;
+            std::memset(out + done, v, n);
+            done += n;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+CPsdIo::CPsdIo(const char* path) { m_pszPath = path; }
+
+uint64_t CPsdIo::StoredRowBytes() const { return (static_cast<uint64_t>(m_nDepth) * m_nWidth + 7) / 8; }
+
+int CPsdIo::ReadHeader()
+{
+    unsigned char h[kHeaderBytes] = {};
+    if (m_file.Read(h, sizeof h) != sizeof h)
+        return Refuse(std::memcmp(h, "8BPS", 4) == 0 ? Refusal::Truncated : Refusal::PsdSignature);
+    if (std::memcmp(h, "8BPS", 4) != 0)
+        return Refuse(Refusal::PsdSignature);
+    // Version 2 is the large-document layout, whose fields are wider.
+    if (LoadBE16(h + 4) != 1)
+        return Refuse(Refusal::PsdVersion);
+    const uint16_t channels = LoadBE16(h + 12);
+    m_nHeight = LoadBE32(h + 14);
+    m_nWidth = LoadBE32(h + 18);
+    m_nDepth = LoadBE16(h + 22);
+    m_nMode = LoadBE16(h + 24);
+    if (m_nDepth != 1 && m_nDepth != 8 && m_nDepth != 16)
+        return Refuse(Refusal::UnsupportedDepth);
+    if (m_nMode > 7)
+        return Refuse(Refusal::PsdMode);
+    if (m_nWidth == 0 || m_nHeight == 0)
+        return Refuse(Refusal::EmptyPicture);
+    const ModeInfo mode = ModeOf(m_nMode);
+    // Planes past the file's channels would be read from the next section.
+    if (channels < mode.channels)
+        return Refuse(Refusal::PsdTooFewChannels);
+
+    const uint64_t length = m_file.GetLength();
+    unsigned char word[4];
+    if (m_file.Read(word, 4) != 4)
+        return Refuse(Refusal::Truncated);
+    const uint32_t colourBytes = LoadBE32(word);
+    if (colourBytes != 0 && colourBytes != kColourTableBytes)
+        return Refuse(Refusal::PsdColourData);
+    // Indices without the table carry no colour; a made-up ramp would show a
+    // plausible but wrong picture.
+    if (m_nMode == 2 && colourBytes == 0)
+        return Refuse(Refusal::PsdNoColourTable);
+    if (colourBytes == kColourTableBytes) {
+        unsigned char table[kColourTableBytes];
+        if (m_file.Read(table, sizeof table) != sizeof table)
+            return Refuse(Refusal::Truncated);
+        ImageFree(&m_pPalette);
+        m_pPalette = static_cast<unsigned char*>(ImageAlloc(256 * 4, 0));
+        if (m_pPalette == nullptr)
+            return Refuse(Refusal::OutOfMemory);
+        for (uint32_t i = 0; i < 256; ++i) {
+            m_pPalette[4 * i] = table[512 + i];
+            m_pPalette[4 * i + 1] = table[256 + i];
+            m_pPalette[4 * i + 2] = table[i];
+        }
+        m_nPaletteSize = 256;
+    }
+
+    if (m_file.Read(word, 4) != 4)
+        return Refuse(Refusal::Truncated);
+    m_nResourceStart = m_file.GetPosition();
+    m_nResourceEnd = m_nResourceStart + LoadBE32(word);
+    if (m_nResourceEnd > length)
+        return Refuse(Refusal::Truncated);
+    m_file.Seek(static_cast<int64_t>(m_nResourceEnd), CFile::begin);
+    if (m_file.Read(word, 4) != 4)
+        return Refuse(Refusal::Truncated);
+    const uint64_t compressionAt = m_nResourceEnd + 4 + LoadBE32(word);
+    if (compressionAt > length || length - compressionAt < 2)
+        return Refuse(Refusal::Truncated);
+    m_file.Seek(static_cast<int64_t>(compressionAt), CFile::begin);
+    if (m_file.Read(word, 2) != 2)
+        return Refuse(Refusal::Truncated);
+    m_nCompression = LoadBE16(word);
+    m_nDataStart = compressionAt + 2;
+
+    ReadResolution();
+
+    m_nColorMode = mode.colorMode;
+    m_nChannels = mode.channels;
+    m_nSamplesPerPixel = channels;
+    m_nBitsPerPixel = 8;
+    m_nBitsPerSample = 8;
+    m_bPlanar = 1;
+    if (m_nColorMode == COLOR_BILEVEL && m_pPalette == nullptr) {
+        // Bitmap pictures store 1 for black.
+        m_pPalette = static_cast<unsigned char*>(ImageAlloc(2 * 4, 0));
+        if (m_pPalette == nullptr)
+            return Refuse(Refusal::OutOfMemory);
+        std::memset(m_pPalette, 255, 3);
+        m_nPaletteSize = 2;
+    }
+    return 1;
+}
+
+void CPsdIo::ReadResolution()
+{
+    m_fXRes = m_fYRes = 72.0f;
+    uint64_t at = m_nResourceStart;
+    // Every block takes at least 12 bytes, so the walk ends.
+    while (at < m_nResourceEnd && m_nResourceEnd - at >= 12) {
+        unsigned char head[7];
+        m_file.Seek(static_cast<int64_t>(at), CFile::begin);
+        if (m_file.Read(head, sizeof head) != sizeof head || std::memcmp(head, "8BIM", 4) != 0)
+            return;
+        const uint16_t id = LoadBE16(head + 4);
+        // The name, with its length byte, is padded to an even length.
+        const uint32_t nameLength = head[6];
+        const uint64_t sizeAt = at + 4 + 2 + ((1 + nameLength + 1) & ~1u);
+        if (sizeAt + 4 > m_nResourceEnd)
+            return;
+        unsigned char size[4];
+        m_file.Seek(static_cast<int64_t>(sizeAt), CFile::begin);
+        if (m_file.Read(size, 4) != 4)
+            return;
+        const uint64_t dataSize = LoadBE32(size);
+        if (id == kResolutionResource) {
+            unsigned char fixed[4];
+            if (dataSize < 4 || m_file.Read(fixed, 4) != 4)
+                return;
+            // 16.16 fixed point, always in pixels per inch whatever unit the
+            // block names for display.  Writers put 0 (ImageMagick 0 + 1/65535)
+            // when they know no resolution: less than one pixel per inch
+            // counts as none.
+            const double value = LoadBE16(fixed) + LoadBE16(fixed + 2) / 65535.0;
+            if (value >= 1.0)
+                m_fXRes = m_fYRes = static_cast<float>(value);
+            return;
+        }
+        at = sizeAt + 4 + dataSize + (dataSize & 1);
+    }
+}
+
+int CPsdIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
+{
+    *bits = nullptr;
+    if (m_nCompression != 0 && m_nCompression != 1)
+        return Refuse(Refusal::UnsupportedCompression);  // ZIP data is not PackBits
+    const uint64_t length = m_file.GetLength();
+    uint64_t data = length > m_nDataStart ? length - m_nDataStart : 0;
+    if (m_nCompression == 1) {
+        const uint64_t table = 2ull * m_nSamplesPerPixel * m_nHeight;
+        data = data > table ? data - table : 0;
+    }
+    PictureBounds bounds;
+    bounds.width = m_nWidth;
+    bounds.height = m_nHeight;
+    bounds.bitsPerPixel = static_cast<uint32_t>(m_nDepth) * m_nSamplesPerPixel;
+    bounds.dataBytes = data;
+    bounds.expansion = m_nCompression == 1 ? kPackBitsExpansion : 1;
+    bounds.fullSize = m_bFullSize != 0;
+    const Refusal fits = CheckPictureBounds(bounds);
+    if (fits != Refusal::None)
+        return Refuse(fits);
+    if (StoredRowBytes() > UINT32_MAX)
+        return Refuse(Refusal::PictureTooLarge);
+
+    m_nMissingRows = 0;
+    m_vMissing.clear();
+    if (!MakePlanesPreview(width, height, bits)) {
+        *bits = nullptr;
+        return Refuse(Refusal::OutOfMemory);
+    }
+    for (uint8_t missing : m_vMissing)
+        m_nMissingRows += missing;
+    if (m_nMissingRows != 0) {
+        if (m_bFullSize != 0) {
+            ImageFree(bits);
+            return Refuse(Refusal::RowsMissing);
+        }
+        // Missing rows are black whatever a zero plane value stands for.
+        const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+        for (uint32_t i = 0; i < m_nDibHeight; ++i)
+            if (m_vMissing[i])
+                std::memset(*bits + static_cast<size_t>(m_nDibHeight - 1 - i) * stride, 0, stride);
+    }
+    return 1;
+}
+
+void CPsdIo::TakeRow(uint32_t channel, uint32_t row, const unsigned char* stored,
+                     unsigned char* const* planes) const
+{
+    unsigned char* out = planes[channel] + static_cast<size_t>(row) * PlaneRowBytes();
+    // CMYK is stored inverted (0 is full ink).
+    const unsigned char flip = m_nColorMode == COLOR_CMYK ? 0xFF : 0x00;
+    const size_t count = m_vTakeColumns.size();
+    switch (m_nDepth) {
+    case 1:
+        for (size_t l = 0; l < count; ++l) {
+            const uint32_t m = m_vTakeColumns[l];
+            out[l] = static_cast<unsigned char>(((stored[m >> 3] >> (7 - (m & 7))) & 1) ^ flip);
+        }
+        break;
+    case 16:
+        // The high byte of each big-endian sample.
+        for (size_t l = 0; l < count; ++l)
+            out[l] = stored[2 * static_cast<size_t>(m_vTakeColumns[l])] ^ flip;
+        break;
+    default:
+        for (size_t l = 0; l < count; ++l)
+            out[l] = stored[m_vTakeColumns[l]] ^ flip;
+        break;
+    }
+}
+
+int CPsdIo::ReadPreviewRows(unsigned char* const* planes)
+{
+    m_vTakeRows = FirstMatchIndices(m_nHeight, m_nDibHeight);
+    m_vTakeColumns = FirstMatchIndices(m_nWidth, m_nDibWidth);
+    m_bUsedRowTable = false;
+    if (m_nCompression == 0)
+        return ReadRawRows(planes);
+    const int byTable = ReadPackBitsByTable(planes);
+    if (byTable >= 0)
+        return byTable;
+    return ReadPackBitsInOrder(planes);
+}
+
+int CPsdIo::ReadRawRows(unsigned char* const* planes)
+{
+    const uint32_t d = static_cast<uint32_t>(StoredRowBytes());
+    ImageBlock<> row;
+    if (!row.Alloc(d, 0))
+        return 0;
+    // Preview rows the sampling rule found no stored row for stay missing.
+    m_vMissing.assign(m_nDibHeight, 1);
+    const uint64_t length = m_file.GetLength();
+    const uint32_t taken = static_cast<uint32_t>(m_vTakeRows.size());
+    for (uint32_t i = 0; i < taken; ++i)
+        m_vMissing[i] = 0;
+    uint64_t position = UINT64_MAX;
+    for (uint32_t c = 0; c < m_nChannels; ++c) {
+        for (uint32_t i = 0; i < taken; ++i) {
+            const uint64_t at = m_nDataStart + (static_cast<uint64_t>(c) * m_nHeight + m_vTakeRows[i]) * d;
+            if (at > length || d > length - at) {
+                m_vMissing[i] = 1;
+                continue;
+            }
+            if (at != position)
+                m_file.Seek(static_cast<int64_t>(at), CFile::begin);
+            position = UINT64_MAX;
+            if (m_file.Read(row.get(), d) != d) {
+                m_vMissing[i] = 1;
+                continue;
+            }
+            position = at + d;
+            TakeRow(c, i, row.get(), planes);
+        }
+    }
+    return 1;
+}
+
+int CPsdIo::ReadPackBitsByTable(unsigned char* const* planes)
+{
+    const uint64_t length = m_file.GetLength();
+    const uint64_t tableBytes = 2ull * m_nSamplesPerPixel * m_nHeight;
+    const uint64_t usedBytes = 2ull * m_nChannels * m_nHeight;
+    if (m_nDataStart > length || tableBytes > length - m_nDataStart || usedBytes > UINT32_MAX)
+        return -1;
+    ImageBlock<> table;
+    if (!table.Alloc(static_cast<uint32_t>(usedBytes), 0))
+        return 0;
+    m_file.Seek(static_cast<int64_t>(m_nDataStart), CFile::begin);
+    if (m_file.Read(table.get(), static_cast<uint32_t>(usedBytes)) != usedBytes)
+        return -1;
+
+    // Where each needed row starts, from the running sum of the counts; a
+    // count too small for any row, or a sum past the file, means the table
+    // does not describe the data.
+    const uint32_t taken = static_cast<uint32_t>(m_vTakeRows.size());
+    struct Span {
+        uint64_t at;
+        uint32_t count;
+    };
+    std::vector<Span> spans;
+    spans.reserve(static_cast<size_t>(taken) * m_nChannels);
+    uint64_t at = m_nDataStart + tableBytes;
+    for (uint32_t c = 0; c < m_nChannels && taken != 0; ++c) {
+        uint32_t next = 0;
+        const unsigned char* counts = table.get() + 2ull * c * m_nHeight;
+        // Rows past the last one needed in the last channel are not summed.
+        const uint32_t end = c + 1 == m_nChannels ? m_vTakeRows[taken - 1] + 1 : m_nHeight;
+        for (uint32_t k = 0; k < end; ++k) {
+            const uint32_t count = LoadBE16(counts + 2ull * k);
+            if (count < 2 || at + count > length)
+                return -1;
+            if (next < taken && m_vTakeRows[next] == k) {
+                spans.push_back({at, count});
+                ++next;
+            }
+            at += count;
+        }
+    }
+
+    const uint32_t d = static_cast<uint32_t>(StoredRowBytes());
+    ImageBlock<> packed;
+    ImageBlock<> row;
+    if (!packed.Alloc(0xFFFF, 0) || !row.Alloc(d, 0))
+        return 0;
+    m_vMissing.assign(m_nDibHeight, 1);
+    for (uint32_t i = 0; i < taken; ++i)
+        m_vMissing[i] = 0;
+    uint64_t position = UINT64_MAX;
+    for (uint32_t c = 0; c < m_nChannels; ++c) {
+        for (uint32_t i = 0; i < taken; ++i) {
+            const Span& span = spans[static_cast<size_t>(c) * taken + i];
+            if (span.at != position)
+                m_file.Seek(static_cast<int64_t>(span.at), CFile::begin);
+            if (m_file.Read(packed.get(), span.count) != span.count)
+                return -1;
+            position = span.at + span.count;
+            MemorySource src{packed.get(), span.count};
+            if (!UnpackRow(src, row.get(), d))
+                return -1;  // the row needs more bytes than its count
+            TakeRow(c, i, row.get(), planes);
+        }
+    }
+    m_bUsedRowTable = true;
+    return 1;
+}
+
+int CPsdIo::ReadPackBitsInOrder(unsigned char* const* planes)
+{
+    const uint32_t d = static_cast<uint32_t>(StoredRowBytes());
+    ImageBlock<> buffer;
+    ImageBlock<> row;
+    if (!buffer.Alloc(kStreamBuffer, 0) || !row.Alloc(d, 0))
+        return 0;
+    const uint32_t taken = static_cast<uint32_t>(m_vTakeRows.size());
+    m_vMissing.assign(m_nDibHeight, 1);
+    const uint64_t length = m_file.GetLength();
+    const uint64_t start = m_nDataStart + 2ull * m_nSamplesPerPixel * m_nHeight;
+    if (start > length || taken == 0)
+        return 1;
+    m_file.Seek(static_cast<int64_t>(start), CFile::begin);
+    // One stream through every channel; rows not needed are decoded and
+    // dropped, and decoding stops after the last needed row.
+    FileSource src(m_file, buffer.get(), kStreamBuffer);
+    std::vector<uint32_t> filled(taken, 0);
+    bool ended = false;
+    for (uint32_t c = 0; c < m_nChannels && !ended; ++c) {
+        uint32_t next = 0;
+        for (uint32_t k = 0; k < m_nHeight && next < taken; ++k) {
+            if (!UnpackRow(src, row.get(), d)) {
+                ended = true;
+                break;
+            }
+            if (m_vTakeRows[next] == k) {
+                TakeRow(c, next, row.get(), planes);
+                ++filled[next];
+                ++next;
+            }
+        }
+    }
+    // A row is there when every channel had it.
+    for (uint32_t i = 0; i < taken; ++i)
+        m_vMissing[i] = filled[i] == m_nChannels ? 0 : 1;
+    return 1;
+}

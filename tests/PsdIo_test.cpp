@@ -1,0 +1,370 @@
+// PSD reader: ImageMagick's fixtures against ImageMagick's own decode, and
+// hand-built files for the header rules, the row table and cut files.
+#include "ReaderOracle.h"
+#include "TestSupport.h"
+
+#include "ByteOrder.h"
+#include "Quorvel.h"
+#include "iPsdIo.h"
+#include "quorvel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// One GetQuorvel call whose preview is released with the result.
+struct Call {
+    Call(const std::string& path, int mode)
+    {
+        ok = GetQuorvelWithReason(path.c_str(), &summary, mode, QUORVEL_SAMPLES, &why);
+    }
+    ~Call() { QuorvelFreePreview(summary.pPreviewBits); }
+    std::vector<uint8_t> Bits() const
+    {
+        const size_t stride = ((static_cast<size_t>(summary.nPreviewWidth) * 24 + 31) / 32) * 4;
+        const uint8_t* p = summary.pPreviewBits;
+        return p ? std::vector<uint8_t>(p, p + stride * summary.nPreviewHeight) : std::vector<uint8_t>();
+    }
+    int ok = 0;
+    ImageSummary summary{};
+    Refusal why = Refusal::None;
+};
+
+// ImageMagick's decode as raw CMYK samples, each pixel through the shipped
+// colour table as the preview converts it.
+bool CmykThroughTable(const std::string& path, uint32_t w, uint32_t h, RgbImage* out)
+{
+    FILE* pipe = popen(("convert '" + path + "[0]' -alpha off -depth 8 cmyk:- 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr)
+        return false;
+    std::vector<uint8_t> cmyk;
+    unsigned char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        cmyk.insert(cmyk.end(), buf, buf + n);
+    if (pclose(pipe) != 0 || cmyk.size() != static_cast<size_t>(w) * h * 4)
+        return false;
+    out->width = w;
+    out->height = h;
+    out->rgb.resize(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
+        CmykPixelToRgb(&cmyk[i * 4], &out->rgb[i * 3]);
+    return true;
+}
+
+// A version-1 PSD file: header, colour data, resources, an empty layer
+// section, the compression field and the image data as given.
+std::vector<uint8_t> BuildPsd(uint16_t channels, uint32_t w, uint32_t h, uint16_t depth, uint16_t mode,
+                              const std::vector<uint8_t>& colour, const std::vector<uint8_t>& resources,
+                              uint16_t compression, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> f(26, 0);
+    std::memcpy(f.data(), "8BPS", 4);
+    StoreBE16(&f[4], 1);
+    StoreBE16(&f[12], channels);
+    StoreBE32(&f[14], h);
+    StoreBE32(&f[18], w);
+    StoreBE16(&f[22], depth);
+    StoreBE16(&f[24], mode);
+    const auto put32 = [&f](uint32_t v) {
+        f.resize(f.size() + 4);
+        StoreBE32(&f[f.size() - 4], v);
+    };
+    put32(static_cast<uint32_t>(colour.size()));
+    f.insert(f.end(), colour.begin(), colour.end());
+    put32(static_cast<uint32_t>(resources.size()));
+    f.insert(f.end(), resources.begin(), resources.end());
+    put32(0);
+    f.push_back(static_cast<uint8_t>(compression >> 8));
+    f.push_back(static_cast<uint8_t>(compression));
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+}
+
+std::vector<uint8_t> Resource(uint16_t id, const std::string& name, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> r = {'8', 'B', 'I', 'M', static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id),
+                              static_cast<uint8_t>(name.size())};
+    for (char ch : name)
+        r.push_back(static_cast<uint8_t>(ch));
+    if ((1 + name.size()) % 2)
+        r.push_back(0);
+    r.resize(r.size() + 4);
+    StoreBE32(&r[r.size() - 4], static_cast<uint32_t>(data.size()));
+    r.insert(r.end(), data.begin(), data.end());
+    if (data.size() % 2)
+        r.push_back(0);
+    return r;
+}
+
+std::vector<uint8_t> Resolution(uint16_t whole, uint16_t fraction)
+{
+    return Resource(1005, "", {static_cast<uint8_t>(whole >> 8), static_cast<uint8_t>(whole),
+                               static_cast<uint8_t>(fraction >> 8), static_cast<uint8_t>(fraction), 0, 1, 0, 1,
+                               static_cast<uint8_t>(whole >> 8), static_cast<uint8_t>(whole), 0, 0, 0, 1, 0, 1});
+}
+
+// Drives a CPsdIo through the reader protocol on `path`.
+struct Reader {
+    explicit Reader(const std::string& p, bool fullSize = false) : path(p), io(path.c_str())
+    {
+        io.m_bFullSize = fullSize ? 1 : 0;
+        opened = io.m_file.Open(path.c_str(), CFile::modeRead | CFile::shareExclusive) && io.ReadHeader() == 1;
+        if (opened)
+            made = io.MakeDib(&w, &h, &bits) == 1;
+    }
+    ~Reader() { ImageFree(&bits); }
+    std::string path;
+    CPsdIo io;
+    bool opened = false;
+    bool made = false;
+    int32_t w = 0, h = 0;
+    unsigned char* bits = nullptr;
+};
+
+}  // namespace
+
+TEST(PsdIo, FixturesMatchImageMagick)
+{
+    QUORVEL_REQUIRE_TOOL("convert");
+    QUORVEL_REQUIRE_PYTHON_MODULE("PIL");
+    enum Oracle { Magick, Pillow, MagickCmyk };
+    struct Case {
+        const char* name;
+        Oracle oracle;
+        float resolution;
+    };
+    // ImageMagick writes 0 + 1/65535 when the picture has no resolution; that
+    // counts as none (72).  CMYK goes through the shipped table on both sides:
+    // the tolerance is 0.  Pillow where ImageMagick cannot read its own file
+    // (indexed) or takes out the white matte of a picture with
+    // alpha (the preview shows the stored colour channels, as Pillow does).
+    const Case cases[] = {
+        {"psd_rgb8_rle_300dpi.psd", Magick, 300.0f}, {"psd_rgb8_raw_72dpi.psd", Magick, 72.0f},
+        {"psd_rgba8_rle.psd", Pillow, 72.0f},        {"psd_rgb16_rle.psd", Magick, 72.0f},
+        {"psd_rgb16_raw.psd", Magick, 72.0f},        {"psd_grey8_raw.psd", Magick, 72.0f},
+        {"psd_grey8_rle.psd", Magick, 72.0f},        {"psd_grey16_raw.psd", Magick, 72.0f},
+        {"psd_pal8_rle.psd", Pillow, 72.0f},         {"psd_pal8_raw.psd", Pillow, 72.0f},
+        {"psd_cmyk8_raw.psd", MagickCmyk, 72.0f},    {"psd_cmyk8_rle.psd", MagickCmyk, 72.0f},
+        {"psd_bitmap_raw.psd", Magick, 72.0f},       {"psd_bitmap_rle.psd", Magick, 72.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TestData(c.name);
+        // 16-bit output keeps each sample's high byte, as the reader does.
+        RgbImage reference;
+        if (c.oracle == Pillow) {
+            ASSERT_TRUE(DecodeWithPillow(path, &reference));
+        } else {
+            ASSERT_TRUE(DecodeWithCommand("convert '" + path + "[0]' -alpha off -depth 16 ppm:-", &reference));
+        }
+        if (c.oracle == MagickCmyk) {
+            ASSERT_TRUE(CmykThroughTable(path, reference.width, reference.height, &reference));
+        }
+        for (int mode : {1, 2})
+            EXPECT_TRUE(PreviewMatches(path, mode, reference,
+                                       FirstMatchSampling(reference.width, reference.height, mode == 2, false)));
+        Call sizeOnly(path, 0);
+        ASSERT_EQ(sizeOnly.ok, 1);
+        EXPECT_FLOAT_EQ(sizeOnly.summary.fWidthInches, reference.width / c.resolution);
+        EXPECT_FLOAT_EQ(sizeOnly.summary.fHeightInches, reference.height / c.resolution);
+    }
+}
+
+TEST(PsdIo, ResolutionBlockAndNamePadding)
+{
+    TempDir dir;
+    struct Case {
+        std::vector<uint8_t> resources;
+        float expected;
+    };
+    const std::vector<uint8_t> grey = {7};
+    const Case cases[] = {
+        // 71 + 65535 / 65535 is exactly 72; the divisor is 65535.
+        {Resolution(71, 65535), 72.0f},
+        {Resolution(300, 0), 300.0f},
+        // Names of odd length take 1 + n bytes, even 2 + n, empty 2.
+        {[] {
+             auto r = Resource(1000, "abc", {1, 2, 3});
+             auto s = Resource(1001, "ab", {});
+             auto t = Resolution(150, 32768);
+             r.insert(r.end(), s.begin(), s.end());
+             r.insert(r.end(), t.begin(), t.end());
+             return r;
+         }(),
+         static_cast<float>(150 + 32768 / 65535.0)},
+        {Resource(1000, "", {1, 2}), 72.0f},  // no resolution block
+        {Resolution(0, 1), 72.0f},            // less than one pixel per inch: none
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.File("res.psd");
+        ASSERT_TRUE(WriteFileBytes(path, BuildPsd(1, 1, 1, 8, 1, {}, c.resources, 0, grey)));
+        Reader r(path);
+        ASSERT_TRUE(r.opened);
+        EXPECT_EQ(r.io.m_fXRes, c.expected);
+        EXPECT_EQ(r.io.m_fYRes, c.expected);
+    }
+}
+
+TEST(PsdIo, HeaderRefusalsAndOpenDecisions)
+{
+    TempDir dir;
+    const std::vector<uint8_t> table(768, 9);
+    struct Case {
+        std::vector<uint8_t> file;
+        Refusal header;   // from ReadHeader
+        Refusal preview;  // from MakeDib when the header passes
+    };
+    std::vector<uint8_t> version2 = BuildPsd(1, 1, 1, 8, 1, {}, {}, 0, {1});
+    version2[5] = 2;
+    const Case cases[] = {
+        {version2, Refusal::PsdVersion, Refusal::None},
+        {BuildPsd(1, 1, 1, 4, 1, {}, {}, 0, {1}), Refusal::UnsupportedDepth, Refusal::None},
+        {BuildPsd(1, 1, 1, 8, 9, {}, {}, 0, {1}), Refusal::PsdMode, Refusal::None},
+        {BuildPsd(1, 1, 1, 8, 1, std::vector<uint8_t>(100), {}, 0, {1}), Refusal::PsdColourData, Refusal::None},
+        // Indices without their table carry no colour: refused, not guessed.
+        {BuildPsd(1, 1, 1, 8, 2, {}, {}, 0, {1}), Refusal::PsdNoColourTable, Refusal::None},
+        // Fewer channels than the mode's planes.
+        {BuildPsd(2, 1, 1, 8, 3, {}, {}, 0, {1, 2}), Refusal::PsdTooFewChannels, Refusal::None},
+        {BuildPsd(3, 1, 1, 8, 4, {}, {}, 0, {1, 2, 3}), Refusal::PsdTooFewChannels, Refusal::None},
+        // ZIP data is not PackBits: the size is known, the preview refused.
+        {BuildPsd(1, 1, 1, 8, 1, {}, {}, 2, {1, 2, 3, 4}), Refusal::None, Refusal::UnsupportedCompression},
+        // A 100000 x 100000 picture in a file of a few bytes allocates nothing.
+        {BuildPsd(1, 100000, 100000, 8, 1, {}, {}, 1, {0, 2, 0x81, 0}), Refusal::None, Refusal::LargerThanFile},
+        {BuildPsd(1, 2, 1, 8, 2, table, {}, 0, {1, 2}), Refusal::None, Refusal::None},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        SCOPED_TRACE(i);
+        const std::string path = dir.File("h.psd");
+        ASSERT_TRUE(WriteFileBytes(path, cases[i].file));
+        Reader r(path);
+        EXPECT_EQ(r.opened, cases[i].header == Refusal::None);
+        EXPECT_EQ(r.made, r.opened && cases[i].preview == Refusal::None);
+        EXPECT_EQ(r.io.m_nRefusal, cases[i].header != Refusal::None ? cases[i].header : cases[i].preview);
+    }
+}
+
+// Modes 5 and 6 preview black, multichannel shows its first channel as
+// grey, 16-bit samples keep their high byte (0x12FF gives 0x12, not 0x13).
+TEST(PsdIo, ModesWithoutColourAndSixteenBitSamples)
+{
+    TempDir dir;
+    struct Case {
+        uint16_t channels, depth, mode;
+        std::vector<uint8_t> data;
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {1, 8, 5, {200}, 0},
+        {1, 8, 6, {200}, 0},
+        {2, 8, 7, {77, 200}, 77},
+        {1, 16, 1, {0x12, 0xFF}, 0x12},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.File("m.psd");
+        ASSERT_TRUE(WriteFileBytes(path, BuildPsd(c.channels, 1, 1, c.depth, c.mode, {}, {}, 0, c.data)));
+        Call call(path, 1);
+        ASSERT_EQ(call.ok, 1) << c.mode;
+        EXPECT_EQ(call.Bits(), (std::vector<uint8_t>{c.expected, c.expected, c.expected, 0})) << c.mode;
+    }
+}
+
+// PackBits rows are found through the byte-count table: a damaged row the
+// preview does not take changes nothing, and a table that disagrees with
+// the data (zero counts, a sum past the file) falls back to decoding in
+// order with the same pixels.
+TEST(PsdIo, PackBitsRowTableSeeksAndFallsBack)
+{
+    TempDir dir;
+    const std::string source = TestData("psd_bitmap_rle.psd");  // 37 x 421, fitted to 17 x 199
+    const std::vector<uint8_t> original = ReadFileBytes(source);
+    Reader intact(source);
+    ASSERT_TRUE(intact.made);
+    EXPECT_TRUE(intact.io.m_bUsedRowTable);
+    const size_t bytes = ((static_cast<size_t>(intact.w) * 24 + 31) / 32) * 4 * intact.h;
+    const std::vector<uint8_t> expected(intact.bits, intact.bits + bytes);
+
+    const size_t tableAt = static_cast<size_t>(intact.io.m_nDataStart);
+    const std::vector<uint32_t> taken = WalkFirstMatch(421, 199);
+    ASSERT_NE(taken[1], 1u);  // row 1 is not taken
+    size_t row1 = tableAt + 2 * 421 + LoadBE16(&original[tableAt]);
+
+    std::vector<uint8_t> skipped = original;
+    skipped[row1] = 0x7F;  // a literal of 128 bytes: would shift every later row
+    std::vector<uint8_t> zeroCount = original;
+    zeroCount[tableAt + 2 * 5] = zeroCount[tableAt + 2 * 5 + 1] = 0;
+    std::vector<uint8_t> pastFile = original;
+    pastFile[tableAt + 2 * 7] = 0xFF;
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>* file;
+        bool byTable;
+    };
+    for (const Case& c : {Case{"skipped", &skipped, true}, Case{"zero", &zeroCount, false},
+                          Case{"past", &pastFile, false}}) {
+        const std::string path = dir.File(std::string(c.name) + ".psd");
+        ASSERT_TRUE(WriteFileBytes(path, *c.file));
+        Reader r(path);
+        ASSERT_TRUE(r.made) << c.name;
+        EXPECT_EQ(r.io.m_bUsedRowTable, c.byTable) << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(r.bits, r.bits + bytes), expected) << c.name;
+    }
+}
+
+// Rows a cut file does not hold are black (the bitmap palette's 0 is white,
+// a missing blue plane would tint the row), never stale; full size refuses.
+TEST(PsdIo, CutFilesPreviewMissingRowsBlack)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        size_t keepFromData;  // data bytes kept after the compression field
+        uint32_t cutRow;      // first stored row lost (0: not known)
+        Refusal full;         // why a full-size preview is refused
+    };
+    const Case cases[] = {
+        {"psd_grey8_raw.psd", 7 * 100, 100, Refusal::LargerThanFile},            // 7 x 251
+        {"psd_rgb8_raw_72dpi.psd", 7 * 211 * 2 + 7 * 50, 50, Refusal::LargerThanFile},  // blue cut
+        {"psd_bitmap_rle.psd", 2 * 421 + 1000, 0, Refusal::RowsMissing},  // table past the cut
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reader intact(TestData(c.name));
+        ASSERT_TRUE(intact.made);
+        std::vector<uint8_t> file = ReadFileBytes(TestData(c.name));
+        file.resize(static_cast<size_t>(intact.io.m_nDataStart) + c.keepFromData);
+        const std::string path = dir.File("cut.psd");
+        ASSERT_TRUE(WriteFileBytes(path, file));
+        {
+        Reader cut(path);
+        ASSERT_TRUE(cut.made);
+        ASSERT_EQ(cut.w, intact.w);
+        ASSERT_GT(cut.io.m_nMissingRows, 0u);
+        const size_t stride = ((static_cast<size_t>(cut.w) * 24 + 31) / 32) * 4;
+        uint32_t firstBlack = UINT32_MAX;
+        for (int32_t y = 0; y < cut.h; ++y) {
+            const size_t at = static_cast<size_t>(cut.h - 1 - y) * stride;  // row y from the top
+            const bool black = std::all_of(cut.bits + at, cut.bits + at + stride, [](uint8_t v) { return v == 0; });
+            if (black && firstBlack == UINT32_MAX)
+                firstBlack = static_cast<uint32_t>(y);
+            if (firstBlack == UINT32_MAX)
+                EXPECT_EQ(0, std::memcmp(cut.bits + at, intact.bits + at, stride)) << y;
+            else
+                EXPECT_TRUE(black) << "row " << y << " after a missing row";
+        }
+        if (c.cutRow != 0) {
+            const std::vector<uint32_t> rows = WalkFirstMatch(intact.io.m_nHeight, cut.h);
+            EXPECT_EQ(firstBlack, std::lower_bound(rows.begin(), rows.end(), c.cutRow) - rows.begin());
+        }
+        EXPECT_EQ(static_cast<uint32_t>(cut.h) - firstBlack, cut.io.m_nMissingRows);
+        }
+
+        Reader full(path, true);
+        EXPECT_FALSE(full.made);
+        EXPECT_EQ(full.io.m_nRefusal, c.full);
+    }
+}
