@@ -51,8 +51,12 @@
     X(PngChanged, "PNG changed while it was read")                                 \
     /* PCX */                                                                      \
     X(PcxSignature, "not a PCX file")                                              \
+    X(PcxLayout, "PCX plane layout not supported")                                 \
+    X(PcxLineTooShort, "PCX plane line shorter than the picture")                  \
+    X(PcxNoPalette, "256-colour palette missing")                                  \
     /* TGA */                                                                      \
     X(TgaImageType, "TGA image type not supported")                                \
+    X(TgaColourMap, "TGA colour map not supported")                                \
     /* PSD */                                                                      \
     X(PsdSignature, "not a Photoshop file")                                        \
     X(PsdVersion, "Photoshop file version not supported")                         \

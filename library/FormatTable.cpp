@@ -7,10 +7,13 @@
 #include "iEpsIo.h"
 #include "iGifIo.h"
 #include "iJpegIo.h"
+#include "iPcdIo.h"
+#include "iPcxIo.h"
 #include "iPngIo.h"
 #include "iPsdIo.h"
 #include "iPxrIo.h"
 #include "iSctIo.h"
+#include "iTgaIo.h"
 
 #include <cstring>
 #include <new>
@@ -29,13 +32,13 @@ const FormatInfo kFormats[] = {
     {FMT_EPS, "EPS", {"eps", nullptr}, Make<CEpsIo>, false},
     {FMT_GIF, "GIF", {"gif", nullptr}, Make<CGifIo>, false},
     {FMT_JPEG, "JPEG", {"jpg", "jpe"}, Make<CJpegIo>, false},
-    {FMT_PCX, "PCX", {"pcx", nullptr}, nullptr, false},
-    {FMT_PCD, "PCD", {"pcd", nullptr}, nullptr, false},
+    {FMT_PCX, "PCX", {"pcx", nullptr}, Make<CPcxIo>, false},
+    {FMT_PCD, "PCD", {"pcd", nullptr}, Make<CPcdIo>, false},
     {FMT_PICT, "PICT", {"pic", "pct"}, nullptr, false},
     {FMT_RAW, "RAW", {"raw", nullptr}, nullptr, false},
     {FMT_RBW, "RBW", {"rbw", nullptr}, nullptr, false},
     {FMT_SCT, "SCT", {"sct", nullptr}, Make<CSctIo>, false},
-    {FMT_TGA, "TGA", {"tga", nullptr}, nullptr, true},
+    {FMT_TGA, "TGA", {"tga", nullptr}, Make<CTgaIo>, true},
     {FMT_TIFF, "TIFF", {"tif", nullptr}, Make<CTiffIo>, false},
     {FMT_AWD, "AWD", {"awd", nullptr}, Make<CAwdIo>, false},
     {FMT_PNG, "PNG", {"png", nullptr}, Make<CPngIo>, false},
