@@ -30,6 +30,11 @@
     X(BmpSignature, "not a BMP file")                                              \
     X(BmpOldHeader, "BMP header version not supported")                            \
     X(BmpBadSize, "BMP width or height out of range")                              \
+    X(BmpEmbeddedImage, "JPEG or PNG inside a BMP")                                \
+    X(BmpBitCount, "BMP bits per pixel not valid")                                 \
+    X(BmpCompressionDepth, "BMP compression does not fit its bits per pixel")      \
+    X(BmpMasks, "BMP colour masks select nothing")                                 \
+    X(BmpTopDownRle, "run-length BMP stored top row first")                        \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
     X(GifNoTrailer, "GIF does not end with its trailer")                           \
