@@ -80,8 +80,8 @@ std::vector<std::vector<uint8_t>> Rows(uint32_t count, uint32_t bytes, std::func
 
 std::vector<uint8_t> Bgr(const QuorvelRun& r, uint32_t x, uint32_t y)
 {
-    const uint8_t* p = r.Pixel(x, y);
-    return {p[0], p[1], p[2]};
+    const std::vector<uint8_t> p = r.Pixel(x, y);
+    return {p[2], p[1], p[0]};
 }
 
 }  // namespace
