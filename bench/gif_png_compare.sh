@@ -5,6 +5,7 @@
 # with Pillow (and optipng for the interlaced PNG) on the first run.
 # Usage: bench/gif_png_compare.sh BUILD_DIR
 set -eu
+. "$(dirname "$0")/measure.sh"
 HOST=${1:-build}/quorvel
 PY=/usr/bin/python3
 GIF=/tmp/quorvel_bench_256.gif
@@ -28,20 +29,7 @@ PYEOF
 fi
 [ -f "$PNGI" ] || optipng -quiet -nx -i1 -o1 -out "$PNGI" "$PNG"
 
-# Best wall time and largest peak resident set of three runs.
-measure() {
-    label=$1; shift
-    for run in 1 2 3; do
-        /usr/bin/time -f "%e %M" -a -o /tmp/quorvel_bench_time "$@" >/dev/null 2>&1 || true
-    done
-    awk -v label="$label" 'NR == 1 || $1 < best { best = $1 } $2 > peak { peak = $2 }
-        END { printf "| %-44s | %6.2f s | %8.1f MB |\n", label, best, peak / 1024 }' /tmp/quorvel_bench_time
-    rm -f /tmp/quorvel_bench_time
-}
-
-rm -f /tmp/quorvel_bench_time
-printf '| %-44s | %8s | %11s |\n' "command" "wall" "peak RSS"
-printf '|%s|%s|%s|\n' "----------------------------------------------" "----------" "-------------"
+measure_header command
 for f in "$GIF" "$PNG" "$PNGI"; do
     name=$(basename "$f")
     measure "$name: quorvel fitted preview" "$HOST" info --mode 1 "$f"

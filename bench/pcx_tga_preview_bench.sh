@@ -3,10 +3,11 @@
 # uncompressed and run-length) files, default 8000 x 6000: quorvel (its
 # command-line host), vipsthumbnail -s 200 (when it reads the format) and
 # ImageMagick's convert -sample 200x200, with wall time and peak memory
-# from /usr/bin/time -v.  The pictures are made here, not committed.
+# from /usr/bin/time, best of three.  The pictures are made here, not committed.
 # usage: bench/pcx_tga_preview_bench.sh [build dir] [width] [height] [work dir]
 # (FILES="rle24.tga ..." in the environment measures only those files)
 set -eu
+. "$(dirname "$0")/measure.sh"
 BUILD=${1:-build}
 W=${2:-8000}
 H=${3:-6000}
@@ -40,20 +41,11 @@ if [ ! -f "$DIR/rgb24.tga" ] || [ ! -f "$DIR/pairs24.tga" ]; then
   rm -f "$DIR/rgb.ppm"
 fi
 
-measure() {  # tool file command...
-  tool=$1; file=$2; shift 2
-  /usr/bin/time -v "$@" >/dev/null 2>"$DIR/time.txt" || { echo "| $file | $tool | failed | |"; return; }
-  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$DIR/time.txt")
-  rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$DIR/time.txt")
-  echo "| $file | $tool | $wall | $((rss / 1024)) |"
-}
-
-echo "| file | tool | wall (m:ss) | peak RSS (MiB) |"
-echo "|---|---|---|---|"
+measure_header file tool
 for f in ${FILES:-pal8.pcx rgb24.pcx rgb24.tga rle24.tga pairs24.tga}; do
   in="$DIR/$f"
   size=$(($(stat -c %s "$in") / 1048576))
-  measure quorvel "$f ($size MiB)" "$QUORVEL" preview -o "$DIR/q_$f.png" "$in"
-  measure vipsthumbnail "$f ($size MiB)" vipsthumbnail "$in" -s 200 -o "$DIR/v_$f.png"
-  measure "convert -sample" "$f ($size MiB)" convert "$in" -sample 200x200 "$DIR/c_$f.png"
+  measure "$f ($size MiB) | quorvel" "$QUORVEL" preview -o "$DIR/q_$f.png" "$in"
+  measure "$f ($size MiB) | vipsthumbnail" vipsthumbnail "$in" -s 200 -o "$DIR/v_$f.png"
+  measure "$f ($size MiB) | convert -sample" convert "$in" -sample 200x200 "$DIR/c_$f.png"
 done

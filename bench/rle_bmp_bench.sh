@@ -8,6 +8,7 @@
 # line ends; about 3 MB) and kept in the work directory.
 # usage: bench/rle_bmp_bench.sh [work dir] QUORVEL
 set -eu
+. "$(dirname "$0")/measure.sh"
 DIR=${1:-/tmp/quorvel-rle-bench}
 QUORVEL=${2:-build/quorvel}
 mkdir -p "$DIR"
@@ -46,28 +47,10 @@ open(sys.argv[1], 'wb').write(header + info + palette + data)
 EOF
 fi
 
-# measure LABEL COMMAND...: one table row.
-measure() {
-  label=$1
-  shift
-  : > "$DIR/times"
-  for run in 1 2 3; do
-    /usr/bin/time -f "%e %M %U %S" -a -o "$DIR/times" "$@" >/dev/null 2>&1 || echo "failed" >> "$DIR/times"
-  done
-  if grep -q failed "$DIR/times"; then
-    echo "| $label | failed | | |"
-    return
-  fi
-  awk -v label="$label" 'NR == 1 || $1 < best { best = $1 }
-    NR == 1 || $3 + $4 < cpu { cpu = $3 + $4 } $2 > peak { peak = $2 }
-    END { printf "| %s | %.2f | %.2f | %.1f |\n", label, best, cpu, peak / 1024 }' "$DIR/times"
-}
-
 echo "$(du -m "$IN" | cut -f1) MB, 8000 x 6000 RLE8"
 echo
-echo "| command | wall (s) | CPU (s) | peak RSS (MiB) |"
-echo "|---|---|---|---|"
+measure_header command
 measure "quorvel info --mode 1" "$QUORVEL" info --mode 1 --colour-dir "$DIR" "$IN"
 measure "vipsthumbnail -s 200" vipsthumbnail -s 200 "$IN" -o "$DIR/thumb.png"
 measure "convert -sample 200x200" convert "$IN" -sample 200x200 "$DIR/sample.png"
-rm -f "$DIR/thumb.png" "$DIR/sample.png" "$DIR/times"
+rm -f "$DIR/thumb.png" "$DIR/sample.png"

@@ -2,12 +2,13 @@
 # A fitted 200-pixel preview of a large RGB Scitex CT file (default 8000 x
 # 6000, 144 MB) against reading the whole file: quorvel (its command-line
 # host), `cat FILE > /dev/null` and ImageMagick's `convert -sample 200x200`.
-# Wall time (date, including process start), peak memory from /usr/bin/time
-# -v, bytes read through read() (and whole-file maps) from strace.
+# Best wall and CPU time and peak memory of three runs (bench/measure.sh),
+# bytes read through read() (and whole-file maps) from strace.
 # The picture is made here, not committed.  The page cache is warm for every
 # run (the file was just written), so the times compare work, not the disk.
 # usage: bench/sct_preview_bench.sh [build dir] [width] [height] [work dir]
 set -eu
+. "$(dirname "$0")/measure.sh"
 BUILD=${1:-build}
 W=${2:-8000}
 H=${3:-6000}
@@ -42,28 +43,26 @@ with open(path, 'wb') as f:
 PY
 fi
 
-measure() {  # label command...
+# One row: the measure figures, then the bytes the command read.
+measure_read() {  # label command...
   label=$1; shift
-  start=$(date +%s%N)
-  /usr/bin/time -v "$@" >/dev/null 2>"$DIR/time.txt" || { echo "| $label | failed | | |"; return; }
-  wall=$(( ($(date +%s%N) - start) / 1000000 ))
-  rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$DIR/time.txt")
+  time_runs "$@" || { echo "| $label | failed | | | |"; return; }
   strace -f -e trace=read,pread64,mmap -o "$DIR/strace.txt" "$@" >/dev/null 2>&1 || true
   bytes=$(awk '/^[0-9]+ +(read|pread64)\(/ { n = $NF; if (n + 0 > 0) s += n } END { printf "%.1f", s / 1048576 }' "$DIR/strace.txt")
   # A reader that maps the whole file reads it through page faults, not read().
   if awk -v size="$(stat -c %s "$IN")" -F', ' '/mmap\(/ && $2 + 0 >= size { found = 1 } END { exit !found }' "$DIR/strace.txt"; then
     bytes="$bytes + whole file mapped"
   fi
-  echo "| $label | $wall | $((rss / 1024)) | $bytes |"
+  echo "| $label | $MEASURED_WALL | $MEASURED_CPU | $MEASURED_RSS | $bytes |"
 }
 
 size=$(($(stat -c %s "$IN") / 1048576))
 echo "$IN: ${W} x ${H} RGB, $size MiB"
 echo
-echo "| run | wall (ms) | peak RSS (MiB) | bytes read, all files (MiB) |"
-echo "|---|---|---|---|"
+echo "| run | wall (s) | CPU (s) | peak RSS (MiB) | bytes read, all files (MiB) |"
+echo "|---|---|---|---|---|"
 cat "$IN" >/dev/null  # warm the cache
-measure "quorvel preview (fitted)" "$BUILD/quorvel" preview -o "$DIR/q_sct.bmp" "$IN"
-measure "quorvel info (size only)" "$BUILD/quorvel" info "$IN"
-measure "cat > /dev/null (full read)" sh -c "cat '$IN' > /dev/null"
-measure "convert -sample 200x200" convert "$IN" -sample 200x200 "$DIR/c_sct.png"
+measure_read "quorvel preview (fitted)" "$BUILD/quorvel" preview -o "$DIR/q_sct.bmp" "$IN"
+measure_read "quorvel info (size only)" "$BUILD/quorvel" info "$IN"
+measure_read "cat > /dev/null (full read)" sh -c "cat '$IN' > /dev/null"
+measure_read "convert -sample 200x200" convert "$IN" -sample 200x200 "$DIR/c_sct.png"

@@ -4,11 +4,11 @@
 // the TIFF reader.
 #pragma once
 
-#include "ImageIo.h"
+#include "RowsFromFile.h"
 
 #include <cstdint>
 
-class CAwdIo : public CImageIo {
+class CAwdIo : public CRowsFromFileIo {
 public:
     explicit CAwdIo(const char* path);
 
@@ -27,8 +27,6 @@ public:
     // Tag 262 (-1 when missing) and the number of extra samples (tag 338).
     int32_t m_nPhotometric = -1;
     uint32_t m_nExtraSamples = 0;
-    // Preview rows, from the top, that the last preview took from the file.
-    uint32_t m_nFilledRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;

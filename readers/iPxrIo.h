@@ -3,11 +3,11 @@
 // per inch.
 #pragma once
 
-#include "ImageIo.h"
+#include "RowsFromFile.h"
 
 #include <cstdint>
 
-class CPxrIo : public CImageIo {
+class CPxrIo : public CRowsFromFileIo {
 public:
     explicit CPxrIo(const char* path);
 
@@ -17,8 +17,6 @@ public:
     // over, rows the file does not hold show black.
     int MakeDib(int32_t* width, int32_t* height, unsigned char** bits) override;
 
-    // Preview rows, from the top, that the last preview took from the file.
-    uint32_t m_nFilledRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;

@@ -139,22 +139,7 @@ int CSctIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     bounds.height = m_nHeight;
     bounds.bitsPerPixel = 8u * m_nSamplesPerPixel;
     bounds.dataBytes = length > kHeaderBytes ? length - kHeaderBytes : 0;
-    bounds.fullSize = m_bFullSize != 0;
-    const Refusal why = CheckPictureBounds(bounds);
-    if (why != Refusal::None)
-        return Refuse(why);
-
-    m_nFilledRows = 0;
-    if (!MakePlanesPreview(width, height, bits))
-        return 0;
-    if (m_nFilledRows < m_nDibHeight) {
-        if (m_bFullSize != 0) {
-            ImageFree(bits);
-            return Refuse(Refusal::RowsMissing);
-        }
-        BlackenRowsFrom(*bits, m_nDibWidth, m_nDibHeight, m_nFilledRows);
-    }
-    return 1;
+    return MakeRowsPreview(bounds, width, height, bits);
 }
 
 int CSctIo::ReadPreviewRows(unsigned char* const* planes)

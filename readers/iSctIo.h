@@ -3,11 +3,11 @@
 // per separation (grey, RGB or CMYK).
 #pragma once
 
-#include "ImageIo.h"
+#include "RowsFromFile.h"
 
 #include <cstdint>
 
-class CSctIo : public CImageIo {
+class CSctIo : public CRowsFromFileIo {
 public:
     explicit CSctIo(const char* path);
 
@@ -23,8 +23,6 @@ public:
 
     // The units byte: 0 millimetres, anything else inches.
     uint8_t m_nUnits = 1;
-    // Preview rows, from the top, that the last preview took from the file.
-    uint32_t m_nFilledRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;

@@ -5,9 +5,7 @@
 #include "TestSupport.h"
 
 #include "ByteOrder.h"
-#include "Quorvel.h"
 #include "iEpsIo.h"
-#include "quorvel.h"
 
 #include <gtest/gtest.h>
 
@@ -20,23 +18,6 @@
 #include <stdexcept>
 
 namespace {
-
-struct Call {
-    Call(const std::string& path, int mode)
-    {
-        ok = GetQuorvelWithReason(path.c_str(), &summary, mode, QUORVEL_SAMPLES, &why);
-    }
-    ~Call() { QuorvelFreePreview(summary.pPreviewBits); }
-    std::vector<uint8_t> Bits() const
-    {
-        const size_t stride = ((static_cast<size_t>(summary.nPreviewWidth) * 24 + 31) / 32) * 4;
-        const uint8_t* p = summary.pPreviewBits;
-        return p ? std::vector<uint8_t>(p, p + stride * summary.nPreviewHeight) : std::vector<uint8_t>();
-    }
-    int ok = 0;
-    ImageSummary summary{};
-    Refusal why = Refusal::None;
-};
 
 // Points the system's temporary directory at a fresh directory while alive,
 // so the test sees every temporary file the reader makes.
@@ -146,17 +127,15 @@ TEST(EpsIo, PreviewsAreTheEmbeddedImagesOwn)
         ASSERT_TRUE(DecodeWithImageMagick(embedded, &reference));
         // The full-size flag reaches the TIFF reader only.
         for (int mode : {0, 1, 2}) {
-            Call fromEps(path, mode);
+            const QuorvelRun fromEps = RunQuorvel(path, mode);
             ASSERT_EQ(fromEps.ok, 1) << RefusalText(fromEps.why);
-            EXPECT_FLOAT_EQ(fromEps.summary.fWidthInches, c.width / 1000.0f);
-            EXPECT_FLOAT_EQ(fromEps.summary.fHeightInches, c.height / 1000.0f);
+            EXPECT_FLOAT_EQ(fromEps.widthInches, c.width / 1000.0f);
+            EXPECT_FLOAT_EQ(fromEps.heightInches, c.height / 1000.0f);
             if (mode == 0)
                 continue;
-            Call fromImage(embedded, c.tiff ? mode : 1);
+            const QuorvelRun fromImage = RunQuorvel(embedded, c.tiff ? mode : 1);
             ASSERT_EQ(fromImage.ok, 1);
-            EXPECT_EQ(fromEps.summary.nPreviewWidth, fromImage.summary.nPreviewWidth);
-            EXPECT_EQ(fromEps.summary.nPreviewHeight, fromImage.summary.nPreviewHeight);
-            EXPECT_EQ(fromEps.Bits(), fromImage.Bits());
+            EXPECT_EQ(fromEps.block, fromImage.block);
             EXPECT_TRUE(PreviewMatches(path, mode, reference,
                                        FirstMatchSampling(reference.width, reference.height,
                                                           c.tiff && mode == 2, false)));
@@ -251,10 +230,10 @@ TEST(EpsIo, HexDigitsOfEitherCase)
     const std::vector<uint8_t> bytes = ReadFileBytes(original);
     const std::string lower = dir.File("lower.eps");
     ASSERT_TRUE(WriteFileBytes(lower, Text(HexLinesToLower(std::string(bytes.begin(), bytes.end())))));
-    Call upperCall(original, 1);
-    Call lowerCall(lower, 1);
+    const QuorvelRun upperCall = RunQuorvel(original, 1);
+    const QuorvelRun lowerCall = RunQuorvel(lower, 1);
     ASSERT_EQ(lowerCall.ok, 1) << RefusalText(lowerCall.why);
-    EXPECT_EQ(lowerCall.Bits(), upperCall.Bits());
+    EXPECT_EQ(lowerCall.block, upperCall.block);
 }
 
 // Every path, damaged files and a failing delegate included, leaves the
@@ -347,7 +326,7 @@ TEST(EpsIo, NoTemporaryFileSurvivesAnyPath)
         {
             g_seenTemp.clear();
             CEpsIo::SetTempFileHookForTesting(RecordingHook);
-            Call call(path, 1);
+            const QuorvelRun call = RunQuorvel(path, 1);
             CEpsIo::SetTempFileHookForTesting(nullptr);
             EXPECT_EQ(call.ok, c.ok ? 1 : 0) << RefusalText(call.why);
             if (c.why != Refusal::None) {
@@ -361,7 +340,7 @@ TEST(EpsIo, NoTemporaryFileSurvivesAnyPath)
         EXPECT_TRUE(temp.List().empty());
         // The delegate throws: the call fails cleanly and the file goes too.
         CEpsIo::SetTempFileHookForTesting(ThrowingHook);
-        Call thrown(path, 2);
+        const QuorvelRun thrown = RunQuorvel(path, 2);
         CEpsIo::SetTempFileHookForTesting(nullptr);
         EXPECT_EQ(thrown.ok, 0);
         EXPECT_TRUE(temp.List().empty());

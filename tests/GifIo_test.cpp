@@ -1,6 +1,5 @@
 // GIF reader: fixtures against ImageMagick and netpbm's giftopnm, and
 // hand-built streams for the LZW hazards and the header decisions.
-#include "PreviewCapture.h"
 #include "ReaderOracle.h"
 #include "TestSupport.h"
 #include "quorvel.h"
@@ -112,8 +111,8 @@ TEST(GifIo, FixturesMatchImageMagickAndGiftopnm)
                                        FirstMatchSampling(magick.width, magick.height, mode == 2, false)));
     }
     // Interlaced and not, the same picture gives the same preview.
-    const CapturedPreview plain = CapturePreview(TestData("gif_16_213x67.gif"), 1);
-    const CapturedPreview interlaced = CapturePreview(TestData("gif_16_interlaced_213x67.gif"), 1);
+    const QuorvelRun plain = RunQuorvel(TestData("gif_16_213x67.gif"), 1);
+    const QuorvelRun interlaced = RunQuorvel(TestData("gif_16_interlaced_213x67.gif"), 1);
     EXPECT_EQ(plain.rgb, interlaced.rgb);
 }
 
@@ -124,7 +123,7 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
 
     // No clear code first: the table starts with its roots.
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(4, 1, 2, 2, 2, {{1, 3}, {2, 3}, {3, 3}, {0, 4}, {5, 4}})));
-    CapturedPreview p = CapturePreview(path, 2);
+    QuorvelRun p = RunQuorvel(path, 2);
     ASSERT_EQ(p.ok, 1) << RefusalText(p.why);
     EXPECT_EQ(p.Pixel(0, 0), Colour(1));
     EXPECT_EQ(p.Pixel(3, 0), Colour(0));
@@ -132,7 +131,7 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
     // A code past the next free entry ends the data: a fitted preview keeps
     // what came before it and shows the rest black; full size is refused.
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(4, 2, 2, 2, 2, {{4, 3}, {1, 3}, {2, 3}, {7, 3}, {9, 4}, {5, 4}})));
-    p = CapturePreview(path, 1);
+    p = RunQuorvel(path, 1);
     ASSERT_EQ(p.ok, 1) << RefusalText(p.why);
     EXPECT_EQ(p.Pixel(0, 0), Colour(1));
     EXPECT_EQ(p.Pixel(1, 0), Colour(2));
@@ -140,15 +139,15 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
     EXPECT_EQ(p.Pixel(3, 0), Colour(2));
     EXPECT_EQ(p.Pixel(0, 1), kBlack);     // code 9: past the next free entry (8)
     EXPECT_EQ(p.Pixel(0, 1), kBlack);
-    EXPECT_EQ(CapturePreview(path, 2).why, Refusal::GifLzwCodePastTable);
+    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::GifLzwCodePastTable);
 
     // A clear code and at once the end code: every row black, or refused at
     // full size; likewise data cut short.
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(3, 2, 2, 2, 2, {{4, 3}, {5, 3}})));
-    p = CapturePreview(path, 1);
+    p = RunQuorvel(path, 1);
     ASSERT_EQ(p.ok, 1);
     EXPECT_EQ(p.rgb, std::vector<uint8_t>(3 * 2 * 3, 0));
-    EXPECT_EQ(CapturePreview(path, 2).why, Refusal::RowsMissing);
+    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::RowsMissing);
 
     // The table fills (no clear code after the first) and decoding goes on
     // with it full; indices 2 and 3 lie past a two-entry palette (black).
@@ -156,7 +155,7 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<uint8_t>((i * 7 / 3) % 4);
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(1000, 5, 1, 1, 2, RootCodes(pixels, 2, 0))));
-    p = CapturePreview(path, 2);
+    p = RunQuorvel(path, 2);
     ASSERT_EQ(p.ok, 1) << RefusalText(p.why);
     for (size_t i = 0; i < pixels.size(); ++i) {
         const uint8_t v = pixels[i] == 1 ? 30 : 0;  // entry 1 of the table is (10, 20, 30)
@@ -167,7 +166,7 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
     // Minimum code sizes outside 1 .. 8.
     for (unsigned minimum : {0u, 9u}) {
         ASSERT_TRUE(WriteFileBytes(path, MakeGif(2, 1, 2, 2, minimum, {{0, 8}})));
-        EXPECT_EQ(CapturePreview(path, 1).why, Refusal::GifLzwCodeSize) << minimum;
+        EXPECT_EQ(RunQuorvel(path, 1).why, Refusal::GifLzwCodeSize) << minimum;
     }
 }
 
@@ -195,7 +194,7 @@ TEST(GifIo, HeaderDecisions)
                           Case{"unknown block", unknown, Refusal::GifUnknownBlock},
                           Case{"extension runs off the end", runOff, Refusal::Truncated}}) {
         ASSERT_TRUE(WriteFileBytes(path, c.bytes));
-        const CapturedPreview p = CapturePreview(path, 0);
+        const QuorvelRun p = RunQuorvel(path, 0);
         EXPECT_EQ(p.ok, 0) << c.what;
         EXPECT_EQ(p.why, c.why) << c.what << ": " << RefusalText(p.why);
     }
@@ -203,11 +202,11 @@ TEST(GifIo, HeaderDecisions)
     // Without any colour table: two colours are black and white; more take
     // the default palette, whose last colour (white) repeats past entry 19.
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(2, 1, 0, 1, 2, RootCodes({1, 0}, 2, 0))));
-    CapturedPreview p = CapturePreview(path, 1);
+    QuorvelRun p = RunQuorvel(path, 1);
     ASSERT_EQ(p.ok, 1);
     EXPECT_EQ(p.rgb, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
     ASSERT_TRUE(WriteFileBytes(path, MakeGif(3, 1, 0, 5, 5, RootCodes({13, 25, 1}, 5, 0))));
-    p = CapturePreview(path, 1);
+    p = RunQuorvel(path, 1);
     ASSERT_EQ(p.ok, 1);
     EXPECT_EQ(p.rgb, (std::vector<uint8_t>{255, 0, 0, 255, 255, 255, 128, 0, 0}));
 
@@ -227,7 +226,7 @@ TEST(GifIo, FailedAllocationsLeaveNothingAlsoForPng)
         for (int mode : {1, 2})
             for (int n = 0; n < 6; ++n) {
                 FailNthAllocation failing(n);
-                const CapturedPreview p = CapturePreview(TestData(name), mode);
+                const QuorvelRun p = RunQuorvel(TestData(name), mode);
                 if (p.ok == 0) {
                     EXPECT_TRUE(p.why == Refusal::OutOfMemory || p.why == Refusal::PreviewFailed)
                         << name << " allocation " << n << ": " << RefusalText(p.why);

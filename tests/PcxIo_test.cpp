@@ -78,12 +78,6 @@ std::vector<std::vector<uint8_t>> Rows(uint32_t count, uint32_t bytes, std::func
     return rows;
 }
 
-std::vector<uint8_t> Bgr(const QuorvelRun& r, uint32_t x, uint32_t y)
-{
-    const uint8_t* p = r.Pixel(x, y);
-    return {p[0], p[1], p[2]};
-}
-
 }  // namespace
 
 // Which decoder reads which layout is recorded in tests/data/README.md.
@@ -146,7 +140,7 @@ TEST(PcxIo, SizesResolutionsAndStepRule)
         // Preview pixel (x, y) is stored pixel (x * step, y * step), grey.
         const uint32_t step = c.w / c.dibW;
         const uint8_t v = static_cast<uint8_t>(5 * step + 7 * 3 * step);
-        EXPECT_EQ(Bgr(r, 5, 3), (std::vector<uint8_t>{v, v, v}));
+        EXPECT_EQ(r.Pixel(5, 3), (std::vector<uint8_t>{v, v, v}));
         EXPECT_EQ(RunQuorvel(path, 2).width, c.w);
     }
 }
@@ -163,23 +157,23 @@ TEST(PcxIo, PaletteSources)
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, rows, std::vector<uint8_t>(769, 0))));
     QuorvelRun r = RunQuorvel(path, 1);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(Bgr(r, 1, 0), (std::vector<uint8_t>{192, 192, 192}));  // index 7
-    EXPECT_EQ(Bgr(r, 3, 0), (std::vector<uint8_t>{255, 255, 255}));  // index 21
+    EXPECT_EQ(r.Pixel(1, 0), (std::vector<uint8_t>{192, 192, 192}));  // index 7
+    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{255, 255, 255}));  // index 21
     // A 4-bit file takes the header palette (red, green, blue per entry).
     l = PcxLayout{};
     l.bits = 4;
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 1, l, Encode({{0x01, 0x2F}}))));
     r = RunQuorvel(path, 1);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(Bgr(r, 3, 0), (std::vector<uint8_t>{15, 15, 240}));
+    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{240, 15, 15}));
     // 2-bit samples read as grey span black to white.
     l.bits = 2;
     l.paletteInfo = 2;
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 1, l, Encode({{0x1B}}))));
     r = RunQuorvel(path, 1);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(Bgr(r, 1, 0), (std::vector<uint8_t>{85, 85, 85}));
-    EXPECT_EQ(Bgr(r, 3, 0), (std::vector<uint8_t>{255, 255, 255}));
+    EXPECT_EQ(r.Pixel(1, 0), (std::vector<uint8_t>{85, 85, 85}));
+    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{255, 255, 255}));
     // 8 bits without the palette block at the end.
     l = PcxLayout{};
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, rows, std::vector<uint8_t>(769, 7))));
@@ -197,8 +191,8 @@ TEST(PcxIo, DamagedStreams)
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, {0xC2, 9, 0xCA, 200, 0xC0, 50, 0xC4, 77})));
     QuorvelRun r = RunQuorvel(path, 1);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(Bgr(r, 3, 0), (std::vector<uint8_t>{200, 200, 200}));
-    EXPECT_EQ(Bgr(r, 0, 1), (std::vector<uint8_t>{77, 77, 77}));
+    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{200, 200, 200}));
+    EXPECT_EQ(r.Pixel(0, 1), (std::vector<uint8_t>{77, 77, 77}));
 
     // The data ends inside row 1 of 3: rows 1 and 2 are black, and a
     // full-size preview, which needs every row, is refused.
@@ -207,9 +201,9 @@ TEST(PcxIo, DamagedStreams)
     ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 3, l, {0xC2, 0x55, 0xC1, 0x55})));
     r = RunQuorvel(path, 1);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(Bgr(r, 0, 0), (std::vector<uint8_t>{5, 175, 80}));
-    EXPECT_EQ(Bgr(r, 0, 1), (std::vector<uint8_t>{0, 0, 0}));
-    EXPECT_EQ(Bgr(r, 3, 2), (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_EQ(r.Pixel(0, 0), (std::vector<uint8_t>{80, 175, 5}));
+    EXPECT_EQ(r.Pixel(0, 1), (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_EQ(r.Pixel(3, 2), (std::vector<uint8_t>{0, 0, 0}));
     EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::RowsMissing);
 
     // A tiny file declaring a huge picture allocates nothing.

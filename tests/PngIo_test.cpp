@@ -1,7 +1,6 @@
 // PNG reader: fixtures of every colour type and bit depth against ImageMagick
 // (and Pillow), sampled at multiples of the divisor; hand-built files for the
 // preview sizes, palettes and damaged data.
-#include "PreviewCapture.h"
 #include "ReaderOracle.h"
 #include "TestSupport.h"
 #include "iPngIo.h"
@@ -124,8 +123,8 @@ TEST(PngIo, InterlacedWideFileMatchesItsTwin)
 {
     // Divisor 200: the kept columns and rows are exact multiples of it, all
     // in the first interlace pass (a single-precision 1/200 would pick 201).
-    const CapturedPreview plain = CapturePreview(TestData("png_wide_40000x401.png"), 1);
-    const CapturedPreview interlaced = CapturePreview(TestData("png_wide_interlaced_40000x401.png"), 1);
+    const QuorvelRun plain = RunQuorvel(TestData("png_wide_40000x401.png"), 1);
+    const QuorvelRun interlaced = RunQuorvel(TestData("png_wide_interlaced_40000x401.png"), 1);
     ASSERT_EQ(plain.ok, 1);
     ASSERT_EQ(interlaced.ok, 1);
     EXPECT_EQ(plain.width, 200);
@@ -149,7 +148,7 @@ TEST(PngIo, PreviewSizes)
                           Case{8, 600000, 1, 75000}}) {
         ASSERT_TRUE(WriteFileBytes(path, BlankPng(c.w, c.h)));
         for (int mode : {1, 2}) {
-            const CapturedPreview p = CapturePreview(path, mode);
+            const QuorvelRun p = RunQuorvel(path, mode);
             ASSERT_EQ(p.ok, 1) << c.w << "x" << c.h << ": " << RefusalText(p.why);
             EXPECT_EQ(p.width, c.dw) << c.w << "x" << c.h;
             EXPECT_EQ(p.height, c.dh) << c.w << "x" << c.h;
@@ -167,14 +166,14 @@ TEST(PngIo, PalettesResolutionAndDamage)
                                    r[0] = 0;
                                    return r;
                                }, {10, 20, 30, 40, 50, 60, 70, 80, 90})));
-    CapturedPreview p = CapturePreview(path, 1);
+    QuorvelRun p = RunQuorvel(path, 1);
     ASSERT_EQ(p.ok, 1) << RefusalText(p.why);
     ASSERT_EQ(p.width, 4);
     EXPECT_EQ(p.Pixel(3, 0), (std::vector<uint8_t>{10, 20, 30}));  // column 24: index 0
     EXPECT_EQ(p.Pixel(3, 1), (std::vector<uint8_t>{0, 0, 0}));
 
     // A physical-size chunk is not read: 72 pixels per inch.
-    p = CapturePreview(TestData("png_rgb8_300dpi_37x23.png"), 0);
+    p = RunQuorvel(TestData("png_rgb8_300dpi_37x23.png"), 0);
     ASSERT_EQ(p.ok, 1);
     EXPECT_FLOAT_EQ(p.widthInches, 37.0f / 72);
 

@@ -3,6 +3,7 @@
 #include "ImageIo.h"
 #include "Quorvel.h"
 #include "TestSupport.h"
+#include "cvt_test.h"
 #include "quorvel.h"
 
 #include <cstdio>
@@ -114,18 +115,47 @@ bool ParsePnm(const std::vector<uint8_t>& b, RgbImage* out)
     return true;
 }
 
-bool DecodeWithCommand(const std::string& command, RgbImage* out)
+std::vector<uint8_t> CommandOutput(const std::string& command, int* status)
 {
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr)
-        return false;
     std::vector<uint8_t> bytes;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        if (status != nullptr)
+            *status = -1;
+        return bytes;
+    }
     unsigned char buf[65536];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
         bytes.insert(bytes.end(), buf, buf + n);
-    const int status = pclose(pipe);
+    const int done = pclose(pipe);
+    if (status != nullptr)
+        *status = done;
+    return bytes;
+}
+
+bool DecodeWithCommand(const std::string& command, RgbImage* out)
+{
+    int status = 0;
+    const std::vector<uint8_t> bytes = CommandOutput(command, &status);
     return status == 0 && ParsePnm(bytes, out);
+}
+
+bool DecodeCmykThroughTable(const std::string& source, uint32_t width, uint32_t height, RgbImage* out)
+{
+    int status = 0;
+    const std::vector<uint8_t> cmyk =
+        CommandOutput("convert " + Quote(source + "[0]") + " -alpha off -depth 8 cmyk:-", &status);
+    const size_t pixels = static_cast<size_t>(width) * height;
+    if (status != 0 || cmyk.size() != pixels * 4)
+        return false;
+    LoadColourTable(QUORVEL_SAMPLES);
+    out->width = width;
+    out->height = height;
+    out->rgb.assign(pixels * 3, 0);
+    for (size_t p = 0; p < pixels; ++p)
+        CmykPixelToRgb(&cmyk[4 * p], &out->rgb[3 * p]);
+    return true;
 }
 
 bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::string& options)
@@ -219,4 +249,42 @@ std::vector<uint8_t> ExpectedPreview(const RgbImage& reference, const PreviewSam
         return ::testing::AssertionFailure() << path << " mode " << mode << ": " << bad << " bytes differ; "
                                              << first.str();
     return ::testing::AssertionSuccess();
+}
+
+std::vector<uint8_t> QuorvelRun::Pixel(int32_t x, int32_t y) const
+{
+    const uint8_t* p = rgb.data() + (static_cast<size_t>(y) * width + x) * 3;
+    return {p[0], p[1], p[2]};
+}
+
+bool QuorvelRun::RowIsBlack(int32_t y) const
+{
+    const uint8_t* row = rgb.data() + static_cast<size_t>(y) * width * 3;
+    for (size_t i = 0; i < static_cast<size_t>(width) * 3; ++i)
+        if (row[i] != 0)
+            return false;
+    return true;
+}
+
+QuorvelRun RunQuorvel(const std::string& path, int mode)
+{
+    QuorvelRun r;
+    MessageCapture quiet;
+    ImageSummary summary{};
+    r.ok = GetQuorvelWithReason(path.c_str(), &summary, mode, QUORVEL_SAMPLES, &r.why);
+    r.widthInches = summary.fWidthInches;
+    r.heightInches = summary.fHeightInches;
+    if (summary.pPreviewBits == nullptr)
+        return r;
+    r.width = summary.nPreviewWidth;
+    r.height = summary.nPreviewHeight;
+    const size_t stride = ((static_cast<size_t>(r.width) * 24 + 31) / 32) * 4;
+    r.block.assign(summary.pPreviewBits, summary.pPreviewBits + stride * r.height);
+    QuorvelFreePreview(summary.pPreviewBits);
+    for (int32_t y = 0; y < r.height; ++y)
+        for (int32_t x = 0; x < r.width; ++x) {
+            const uint8_t* px = r.block.data() + (r.height - 1 - y) * stride + 3 * x;
+            r.rgb.insert(r.rgb.end(), {px[2], px[1], px[0]});
+        }
+    return r;
 }

@@ -3,6 +3,8 @@
 // or any command that writes PNM), sampled the way the reader samples.
 #pragma once
 
+#include "Refusal.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -26,6 +28,12 @@ bool DecodeWithCommand(const std::string& command, RgbImage* out);
 bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::string& options = "");
 // The picture Pillow opens the file as (its first frame), converted to RGB.
 bool DecodeWithPillow(const std::string& path, RgbImage* out);
+// ImageMagick's CMYK samples of a `width` x `height` picture (the first of
+// `source`, which may carry a coder prefix such as "tiff:"), each pixel sent
+// through the shipped colour table as the preview sends it.
+bool DecodeCmykThroughTable(const std::string& source, uint32_t width, uint32_t height, RgbImage* out);
+// Standard output of a shell command (standard error dropped).
+std::vector<uint8_t> CommandOutput(const std::string& command, int* status = nullptr);
 // Parses PNM bytes (as DecodeWithCommand does).
 bool ParsePnm(const std::vector<uint8_t>& bytes, RgbImage* out);
 
@@ -52,3 +60,22 @@ std::vector<uint8_t> ExpectedPreview(const RgbImage& reference, const PreviewSam
 // pictures go through the shipped colour table (samples/color/otd.cvt).
 ::testing::AssertionResult PreviewMatches(const std::string& path, int mode, const RgbImage& reference,
                                           const PreviewSampling& sampling, int tolerance = 0);
+
+// One GetQuorvel call (colour table from samples/color, messages kept
+// quiet): its result, reason and sizes, and the preview copied out before it
+// is released.
+struct QuorvelRun {
+    int ok = 0;
+    Refusal why = Refusal::None;
+    float widthInches = 0;
+    float heightInches = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> block;  // the preview block as returned, bottom row first
+    std::vector<uint8_t> rgb;    // the same, top row first, red green blue
+    // Red, green, blue of preview pixel (x, y), y counted from the top.
+    std::vector<uint8_t> Pixel(int32_t x, int32_t y) const;
+    // Every pixel of preview row y (from the top) is black.
+    bool RowIsBlack(int32_t y) const;
+};
+QuorvelRun RunQuorvel(const std::string& path, int mode);

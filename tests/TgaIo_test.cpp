@@ -262,7 +262,7 @@ TEST(TgaIo, RunLengthRows)
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.width, 100u);
     ASSERT_EQ(r.height, 7u);
-    for (uint32_t y = 0; y < r.height; ++y)
+    for (int32_t y = 0; y < r.height; ++y)
         for (uint32_t x : {0u, 37u, 99u})
             EXPECT_EQ(Grey(r, x, y), static_cast<uint8_t>(x + 40 * y)) << x << "," << y;
     CTgaIo io(path.c_str());
