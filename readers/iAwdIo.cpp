@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint16_t kByte = 1;
 constexpr uint16_t kShort = 3;
-constexpr uint16_t kLong = 4;
 
 // One 12-byte directory entry; `field` points at its 4-byte value field.
 struct Entry {

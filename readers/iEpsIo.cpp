@@ -147,7 +147,8 @@ bool CEpsIo::ReadBoxValues(uint64_t at, float values[4])
         char token[kTokenLimit + 1] = {};
         const uint32_t size = std::min(pos - begin, kTokenLimit);
         std::memcpy(token, text + begin, size);
-        ++pos;
+        if (pos < n)
+            ++pos;  // past the space or carriage return that ended the token
         // "(atend)" defers the box to the trailer.
         if (t == 0 && token[0] == '(')
             return false;
