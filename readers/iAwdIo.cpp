@@ -256,7 +256,9 @@ int CAwdIo::ReadHeader()
     // samples the file lists (tag 338 counts them; its values name their kind).
     if (m_nPrivateTag748 == 6)
         m_nSamplesPerPixel = static_cast<uint16_t>(m_nChannels + (m_nExtraSamples > 0xFFFF ? 0xFFFF : m_nExtraSamples));
-    m_nBitsPerPixel = m_nBitsPerSample * m_nSamplesPerPixel;
+    // Both factors come from the file (up to 65535 each): multiply in 64 bits.
+    const int64_t bitsPerPixel = static_cast<int64_t>(m_nBitsPerSample) * m_nSamplesPerPixel;
+    m_nBitsPerPixel = bitsPerPixel > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bitsPerPixel);
     m_nRowBytes = static_cast<int32_t>(AlignedRowBytes(m_nWidth * 8));
     return 1;
 }
