@@ -124,6 +124,13 @@ TEST(TgaIo, RowsPastTheFileAreBlack)
     EXPECT_FLOAT_EQ(r.widthInches, 4 / 72.0f);
     EXPECT_EQ(Greys(r), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 6, 7, 8, 9, 3, 4, 5, 6, 0, 1, 2, 3}));
     EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::LargerThanFile);
+    // 640 x 480 previews as 106 x 80 from stored rows 0, 6, 12, ... counted
+    // from the bottom: preview row 0 from the top is stored row 79 * 6.
+    ASSERT_TRUE(WriteFileBytes(path, GreyTga(640, 480, 0, 480)));
+    const QuorvelRun big = RunQuorvel(path, 1);
+    ASSERT_EQ(big.width, 106);
+    ASSERT_EQ(big.height, 80);
+    EXPECT_EQ(big.Pixel(2, 0)[0], static_cast<uint8_t>(12 + 3 * 79 * 6));
 }
 
 TEST(TgaIo, RefusalsAndUnsupportedDepths)
