@@ -141,80 +141,58 @@ TEST(PcxIo, SizesResolutionsAndStepRule)
         const uint32_t step = c.w / c.dibW;
         const uint8_t v = static_cast<uint8_t>(5 * step + 7 * 3 * step);
         EXPECT_EQ(r.Pixel(5, 3), (std::vector<uint8_t>{v, v, v}));
-        EXPECT_EQ(RunQuorvel(path, 2).width, c.w);
     }
 }
 
-TEST(PcxIo, PaletteSources)
+PcxLayout Layout(uint8_t version, uint8_t bits, int16_t paletteInfo)
+{
+    PcxLayout l;
+    l.version = version;
+    l.bits = bits;
+    l.paletteInfo = paletteInfo;
+    return l;
+}
+
+// The data ends inside row 1 of 3.
+std::vector<uint8_t> CutShort() { return MakePcx(4, 3, Layout(5, 4, 1), {0xC2, 0x55, 0xC1, 0x55}); }
+
+TEST(PcxIo, PalettesAndDamagedStreams)
 {
     TempDir dir;
     const std::string path = dir.File("p.pcx");
     const auto rows = Encode(Rows(2, 4, [](uint32_t, uint32_t x) { return static_cast<uint8_t>(x * 7); }));
     // Version 3 takes the stock palette whatever the header holds; indices
     // past its 20 colours repeat the last one (white).
-    PcxLayout l;
-    l.version = 3;
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, rows, std::vector<uint8_t>(769, 0))));
-    QuorvelRun r = RunQuorvel(path, 1);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.Pixel(1, 0), (std::vector<uint8_t>{192, 192, 192}));  // index 7
-    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{255, 255, 255}));  // index 21
+    const auto stock = MakePcx(4, 2, Layout(3, 8, 1), rows, std::vector<uint8_t>(769, 0));
     // A 4-bit file takes the header palette (red, green, blue per entry).
-    l = PcxLayout{};
-    l.bits = 4;
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 1, l, Encode({{0x01, 0x2F}}))));
-    r = RunQuorvel(path, 1);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{240, 15, 15}));
+    const auto header = MakePcx(4, 1, Layout(5, 4, 1), Encode({{0x01, 0x2F}}));
     // 2-bit samples read as grey span black to white.
-    l.bits = 2;
-    l.paletteInfo = 2;
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 1, l, Encode({{0x1B}}))));
-    r = RunQuorvel(path, 1);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.Pixel(1, 0), (std::vector<uint8_t>{85, 85, 85}));
-    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{255, 255, 255}));
-    // 8 bits without the palette block at the end.
-    l = PcxLayout{};
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, rows, std::vector<uint8_t>(769, 7))));
-    EXPECT_EQ(RunQuorvel(path, 1).why, Refusal::PcxNoPalette);
-}
-
-TEST(PcxIo, DamagedStreams)
-{
-    TempDir dir;
-    const std::string path = dir.File("d.pcx");
-    PcxLayout l;
-    l.paletteInfo = 2;
+    const auto grey2 = MakePcx(4, 1, Layout(5, 2, 2), Encode({{0x1B}}));
     // A run of 10 of which 4 fit: the next row begins after its two bytes; a
     // count of 0 gives nothing.
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 2, l, {0xC2, 9, 0xCA, 200, 0xC0, 50, 0xC4, 77})));
-    QuorvelRun r = RunQuorvel(path, 1);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.Pixel(3, 0), (std::vector<uint8_t>{200, 200, 200}));
-    EXPECT_EQ(r.Pixel(0, 1), (std::vector<uint8_t>{77, 77, 77}));
-
-    // The data ends inside row 1 of 3: rows 1 and 2 are black, and a
-    // full-size preview, which needs every row, is refused.
-    l = PcxLayout{};
-    l.bits = 4;
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(4, 3, l, {0xC2, 0x55, 0xC1, 0x55})));
-    r = RunQuorvel(path, 1);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.Pixel(0, 0), (std::vector<uint8_t>{80, 175, 5}));
-    EXPECT_EQ(r.Pixel(0, 1), (std::vector<uint8_t>{0, 0, 0}));
-    EXPECT_EQ(r.Pixel(3, 2), (std::vector<uint8_t>{0, 0, 0}));
-    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::RowsMissing);
-
-    // A tiny file declaring a huge picture allocates nothing.
-    l = PcxLayout{};
-    l.paletteInfo = 2;
-    ASSERT_TRUE(WriteFileBytes(path, MakePcx(30000, 30000, l, {0xC1, 0})));
-    EXPECT_EQ(RunQuorvel(path, 1).why, Refusal::LargerThanFile);
-    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::LargerThanFile);
+    const auto longRun = MakePcx(4, 2, Layout(5, 8, 2), {0xC2, 9, 0xCA, 200, 0xC0, 50, 0xC4, 77});
+    // Rows the data does not reach are black.
+    const auto cut = CutShort();
+    struct Check {
+        const std::vector<uint8_t>& file;
+        int32_t x, y;
+        std::vector<uint8_t> rgb;
+    };
+    const Check checks[] = {
+        {stock, 1, 0, {192, 192, 192}},  {stock, 3, 0, {255, 255, 255}},  {header, 3, 0, {240, 15, 15}},
+        {grey2, 1, 0, {85, 85, 85}},     {grey2, 3, 0, {255, 255, 255}},   {longRun, 3, 0, {200, 200, 200}},
+        {longRun, 0, 1, {77, 77, 77}},   {cut, 0, 0, {80, 175, 5}},        {cut, 0, 1, {0, 0, 0}},
+        {cut, 3, 2, {0, 0, 0}},
+    };
+    for (const Check& c : checks) {
+        ASSERT_TRUE(WriteFileBytes(path, c.file));
+        const QuorvelRun r = RunQuorvel(path, 1);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.Pixel(c.x, c.y), c.rgb) << &c - checks;
+    }
 }
 
-TEST(PcxIo, RefusedHeaders)
+TEST(PcxIo, RefusedFiles)
 {
     TempDir dir;
     const std::string path = dir.File("r.pcx");
@@ -223,9 +201,15 @@ TEST(PcxIo, RefusedHeaders)
         change(l);
         return MakePcx(8, 2, l, std::vector<uint8_t>(64, 1));
     };
+    // 8 bits without the palette block at the end.
+    const auto noPalette = MakePcx(4, 2, PcxLayout{}, Encode(Rows(2, 4, [](uint32_t, uint32_t) { return 1; })),
+                                   std::vector<uint8_t>(769, 7));
+    // A tiny file declaring a huge picture allocates nothing.
+    const auto huge = MakePcx(30000, 30000, Layout(5, 8, 2), {0xC1, 0});
     struct Case {
         std::vector<uint8_t> bytes;
         Refusal why;
+        int mode = 1;
     };
     const Case cases[] = {
         {{}, Refusal::PcxSignature},
@@ -235,10 +219,15 @@ TEST(PcxIo, RefusedHeaders)
         {with([](PcxLayout& l) { l.planes = 2; }), Refusal::PcxLayout},
         {with([](PcxLayout& l) { l.planes = 0; }), Refusal::PcxLayout},
         {with([](PcxLayout& l) { l.lineBytes = 7; }), Refusal::PcxLineTooShort},
+        {noPalette, Refusal::PcxNoPalette},
+        {huge, Refusal::LargerThanFile},
+        {huge, Refusal::LargerThanFile, 2},
+        // A full-size preview needs every row.
+        {CutShort(), Refusal::RowsMissing, 2},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFileBytes(path, c.bytes));
-        const QuorvelRun r = RunQuorvel(path, 1);
+        const QuorvelRun r = RunQuorvel(path, c.mode);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.why, c.why) << RefusalName(r.why);
     }
