@@ -2,6 +2,7 @@
 
 #include "cvt_test.h"
 
+#include <algorithm>
 #include <cstring>
 
 std::vector<uint32_t> FirstMatchIndices(uint32_t n, uint32_t m)
@@ -349,12 +350,38 @@ int CImageIo::MakePlanesPreview(int32_t* width, int32_t* height, unsigned char**
     return BuildPlanesPreview(width, height, bits);
 }
 
+void CImageIo::MarkRowsMissing(uint32_t first, uint32_t end)
+{
+    if (end > m_nDibHeight)
+        end = m_nDibHeight;
+    if (first >= end)
+        return;
+    if (m_vRowMissing.empty())
+        m_vRowMissing.assign(m_nDibHeight, 0);
+    std::fill(m_vRowMissing.begin() + first, m_vRowMissing.begin() + end, 1);
+}
+
 int CImageIo::BuildPlanesPreview(int32_t* width, int32_t* height, unsigned char** bits)
 {
+    m_vRowMissing.clear();
     unsigned char* block = nullptr;
-    const int ok = FillPreviewBlock(&block);
+    int ok = FillPreviewBlock(&block);
     // The preview consumes the palette whatever the outcome.
     ImageFree(&m_pPalette);
+    if (ok && !m_vRowMissing.empty()) {
+        // A full-size preview needs every row; a fitted one shows the rows
+        // the file does not hold black.
+        if (m_bFullSize != 0 && m_nDibWidth == m_nWidth && m_nDibHeight == m_nHeight) {
+            ImageFree(&block);
+            ok = Refuse(Refusal::RowsMissing);
+        } else {
+            const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
+            for (uint32_t row = 0; row < m_nDibHeight; ++row)
+                if (m_vRowMissing[row] != 0)
+                    std::memset(DibRow(block, row), 0, stride);
+        }
+    }
+    std::vector<unsigned char>().swap(m_vRowMissing);
     if (!ok) {
         *bits = nullptr;  // a failed preview leaves nothing to release
         return 0;

@@ -106,6 +106,11 @@ protected:
     // Fills preview rows 0 .. m_nDibHeight - 1 of the planes from the file;
     // readers that use MakePlanesPreview override it.  The base fails.
     virtual int ReadPreviewRows(unsigned char* const* planes);
+    // Called by ReadPreviewRows for preview rows first .. end - 1 (counted
+    // from the top) that the file does not hold: BuildPlanesPreview shows
+    // them black whatever an empty plane stands for, and refuses a full-size
+    // preview with such rows.
+    void MarkRowsMissing(uint32_t first, uint32_t end);
     // True when ReadPreviewRows fills the planes only through SampleRow, a
     // whole row per call, and never touches a plane row itself.  The preview
     // is then built row by row straight into the 24-bit block, with planes of
@@ -154,4 +159,6 @@ private:
     unsigned char* m_pRowBlock = nullptr;
     unsigned char* m_pRowPlanes[MAX_PREVIEW_CHANNELS] = {};
     std::vector<unsigned char> m_vRowWritten;
+    // Preview rows marked missing by the preview being built (empty: none).
+    std::vector<unsigned char> m_vRowMissing;
 };

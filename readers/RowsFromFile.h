@@ -1,7 +1,6 @@
 // Small steps shared by the readers of uncompressed rows at fixed offsets
 // (SCT, PXR, AWD): reading one stored row when the file holds it, and the
-// common preview path that checks the bounds, fills what the file holds and
-// blackens the preview rows it did not hold.
+// common preview path that checks the bounds first.
 #pragma once
 
 #include "Afx.h"
@@ -9,7 +8,6 @@
 #include "PictureBounds.h"
 
 #include <cstdint>
-#include <cstring>
 
 // Reads `count` bytes at `at` into `out`, seeking only when the file is not
 // already there; false (nothing read) when the file ends first.  `position`
@@ -28,28 +26,12 @@ inline bool ReadStoredBytes(CFile& file, uint64_t length, uint64_t at, uint32_t 
     return true;
 }
 
-// Preview rows `filled` .. height - 1 (counted from the top of the picture)
-// of a bottom-up 24-bit preview block become black: they lie at the start of
-// the block.
-inline void BlackenRowsFrom(unsigned char* bits, uint32_t width, uint32_t height, uint32_t filled)
-{
-    if (bits == nullptr || filled >= height)
-        return;
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
-    std::memset(bits, 0, static_cast<size_t>(height - filled) * stride);
-}
-
-// Base of those readers: ReadPreviewRows sets m_nFilledRows to the preview
-// rows it took from the file, from the top.
+// Base of those readers: their ReadPreviewRows marks the preview rows the
+// file does not hold as missing.
 class CRowsFromFileIo : public CImageIo {
-public:
-    // Preview rows, from the top, that the last preview took from the file.
-    uint32_t m_nFilledRows = 0;
-
 protected:
-    // Checks `bounds` (with fullSize taken from m_bFullSize), builds the
-    // preview through MakePlanesPreview, then shows the rows the file did
-    // not hold black; a full-size preview missing rows is refused.
+    // Checks `bounds` (with fullSize taken from m_bFullSize), then builds the
+    // preview through MakePlanesPreview.
     int MakeRowsPreview(PictureBounds bounds, int32_t* width, int32_t* height, unsigned char** bits)
     {
         *bits = nullptr;
@@ -57,16 +39,6 @@ protected:
         const Refusal why = CheckPictureBounds(bounds);
         if (why != Refusal::None)
             return Refuse(why);
-        m_nFilledRows = 0;
-        if (!MakePlanesPreview(width, height, bits))
-            return 0;
-        if (m_nFilledRows < m_nDibHeight) {
-            if (m_bFullSize != 0) {
-                ImageFree(bits);
-                return Refuse(Refusal::RowsMissing);
-            }
-            BlackenRowsFrom(*bits, m_nDibWidth, m_nDibHeight, m_nFilledRows);
-        }
-        return 1;
+        return MakePlanesPreview(width, height, bits);
     }
 };

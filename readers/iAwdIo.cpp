@@ -332,6 +332,6 @@ int CAwdIo::ReadPreviewRows(unsigned char* const* planes)
                 grey[x] = static_cast<unsigned char>(255 - grey[x]);
         }
     }
-    m_nFilledRows = i;
+    MarkRowsMissing(i, m_nDibHeight);
     return 1;
 }

@@ -339,18 +339,7 @@ int CBmpIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     if (why != Refusal::None)
         return Refuse(why);
 
-    m_nMissingRows = 0;
-    if (!MakePlanesPreview(width, height, bits))
-        return 0;
-    // Missing rows are the last stored ones: the top of a bottom-up picture,
-    // which is the end of the (bottom-up) preview block, or the bottom of a
-    // top-down one, the start of the block.
-    if (m_nMissingRows != 0) {
-        const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
-        const size_t first = m_bTopDown ? 0 : m_nDibHeight - m_nMissingRows;
-        std::memset(*bits + first * stride, 0, m_nMissingRows * stride);
-    }
-    return 1;
+    return MakePlanesPreview(width, height, bits);
 }
 
 int CBmpIo::ReadPreviewRows(unsigned char* const* planes)
@@ -366,7 +355,6 @@ int CBmpIo::ReadPlanes(uint32_t w, uint32_t h, unsigned char* const* planes)
         return Refuse(Refusal::PreviewFailed);
     m_nDibWidth = w;
     m_nDibHeight = h;
-    m_nMissingRows = 0;
     return m_bRle ? ReadRunLengthRows(h, planes) : ReadStoredRows(h, planes);
 }
 
@@ -424,7 +412,10 @@ int CBmpIo::ReadStoredRows(uint32_t h, unsigned char* const* planes)
     }
     // Rows past the end of the file (and any the rule found no row for) are
     // the last in stored order.
-    m_nMissingRows = h - i;
+    if (m_bTopDown)
+        MarkRowsMissing(i, h);
+    else
+        MarkRowsMissing(0, h - i);
     return 1;
 }
 
@@ -547,7 +538,7 @@ int CBmpIo::ReadRunLengthRows(uint32_t h, unsigned char* const* planes)
         std::memset(out, 0, lineBytes);
     for (; i < rows.size(); ++i)
         SampleRow(h - 1 - static_cast<uint32_t>(i), out, planes);
-    // The rule may find fewer rows than the preview has: those stay as they are.
-    m_nMissingRows = h - static_cast<uint32_t>(rows.size());
+    // The rule may find fewer rows than the preview has: those show black.
+    MarkRowsMissing(0, h - static_cast<uint32_t>(rows.size()));
     return 1;
 }

@@ -41,17 +41,14 @@ public:
     int MakeDib(int32_t* width, int32_t* height, unsigned char** bits) override;
     // Reads the stored rows that a w x h preview needs into the planes (each
     // of h rows of AlignedRowBytes(w * 8) bytes).  Rows the file does not
-    // hold completely are left as they are and counted in m_nMissingRows
-    // (run-length files write every preview row, black where the stream
-    // sets nothing).  Returns 0 for a header it cannot preview or a failed
+    // hold completely are left as they are and marked missing, so the
+    // preview shows them black (run-length files write every preview row,
+    // black where the stream sets nothing).  Returns 0 for a header it cannot preview or a failed
     // allocation.
     int ReadPlanes(uint32_t w, uint32_t h, unsigned char* const* planes);
 
     BmpFileHeader m_fileHeader{};
     BmpInfoHeader m_infoHeader{};
-    // Preview rows of the last ReadPlanes that the file cut short: the last
-    // ones in stored order (the top of a bottom-up picture).
-    uint32_t m_nMissingRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;

@@ -263,24 +263,10 @@ int CPsdIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     if (StoredRowBytes() > UINT32_MAX)
         return Refuse(Refusal::PictureTooLarge);
 
-    m_nMissingRows = 0;
     m_vMissing.clear();
     if (!MakePlanesPreview(width, height, bits)) {
         *bits = nullptr;
         return Refuse(Refusal::OutOfMemory);
-    }
-    for (uint8_t missing : m_vMissing)
-        m_nMissingRows += missing;
-    if (m_nMissingRows != 0) {
-        if (m_bFullSize != 0) {
-            ImageFree(bits);
-            return Refuse(Refusal::RowsMissing);
-        }
-        // Missing rows are black whatever a zero plane value stands for.
-        const size_t stride = ((static_cast<size_t>(m_nDibWidth) * 24 + 31) / 32) * 4;
-        for (uint32_t i = 0; i < m_nDibHeight; ++i)
-            if (m_vMissing[i])
-                std::memset(*bits + static_cast<size_t>(m_nDibHeight - 1 - i) * stride, 0, stride);
     }
     return 1;
 }
@@ -316,12 +302,21 @@ int CPsdIo::ReadPreviewRows(unsigned char* const* planes)
     m_vTakeRows = FirstMatchIndices(m_nHeight, m_nDibHeight);
     m_vTakeColumns = FirstMatchIndices(m_nWidth, m_nDibWidth);
     m_bUsedRowTable = false;
-    if (m_nCompression == 0)
-        return ReadRawRows(planes);
-    const int byTable = ReadPackBitsByTable(planes);
-    if (byTable >= 0)
-        return byTable;
-    return ReadPackBitsInOrder(planes);
+    int ok = 0;
+    if (m_nCompression == 0) {
+        ok = ReadRawRows(planes);
+    } else {
+        ok = ReadPackBitsByTable(planes);
+        if (ok < 0)
+            ok = ReadPackBitsInOrder(planes);
+    }
+    // A row is missing when any of its channels is: it shows black whatever
+    // a zero plane value stands for.
+    if (ok == 1)
+        for (uint32_t i = 0; i < m_vMissing.size(); ++i)
+            if (m_vMissing[i] != 0)
+                MarkRowsMissing(i, i + 1);
+    return ok;
 }
 
 int CPsdIo::ReadRawRows(unsigned char* const* planes)

@@ -28,8 +28,6 @@ public:
     // byte-count table (seeking to each needed row) or, when the table
     // disagreed with the data, by decoding the stream in order.
     bool m_bUsedRowTable = false;
-    // Preview rows the last preview could not fill from the file.
-    uint32_t m_nMissingRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;

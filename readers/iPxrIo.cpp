@@ -77,6 +77,6 @@ int CPxrIo::ReadPreviewRows(unsigned char* const* planes)
             break;
         SampleRow(i, row.get(), planes);
     }
-    m_nFilledRows = i;
+    MarkRowsMissing(i, m_nDibHeight);
     return 1;
 }

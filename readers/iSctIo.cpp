@@ -178,6 +178,6 @@ int CSctIo::ReadPreviewRows(unsigned char* const* planes)
             }
         }
     }
-    m_nFilledRows = i;
+    MarkRowsMissing(i, m_nDibHeight);
     return 1;
 }
