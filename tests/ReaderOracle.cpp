@@ -12,14 +12,6 @@
 
 namespace {
 
-std::string Quote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Skips blanks and comments, then reads an unsigned number.
 bool PnmNumber(const std::vector<uint8_t>& b, size_t* at, uint32_t* value)
 {
@@ -145,7 +137,7 @@ bool DecodeCmykThroughTable(const std::string& source, uint32_t width, uint32_t 
 {
     int status = 0;
     const std::vector<uint8_t> cmyk =
-        CommandOutput("convert " + Quote(source + "[0]") + " -alpha off -depth 8 cmyk:-", &status);
+        CommandOutput("convert " + ShellQuote(source + "[0]") + " -alpha off -depth 8 cmyk:-", &status);
     const size_t pixels = static_cast<size_t>(width) * height;
     if (status != 0 || cmyk.size() != pixels * 4)
         return false;
@@ -160,7 +152,7 @@ bool DecodeCmykThroughTable(const std::string& source, uint32_t width, uint32_t 
 
 bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::string& options)
 {
-    return DecodeWithCommand("convert " + Quote(path + "[0]") + " -alpha off " + options + " -depth 8 ppm:-", out);
+    return DecodeWithCommand("convert " + ShellQuote(path + "[0]") + " -alpha off " + options + " -depth 8 ppm:-", out);
 }
 
 bool DecodeWithPillow(const std::string& path, RgbImage* out)
@@ -168,7 +160,7 @@ bool DecodeWithPillow(const std::string& path, RgbImage* out)
     const std::string script =
         "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nim = im.convert('RGB')\n"
         "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\n";
-    return DecodeWithCommand(std::string(kSystemPython) + " -c " + Quote(script) + " " + Quote(path), out);
+    return DecodeWithCommand(std::string(kSystemPython) + " -c " + ShellQuote(script) + " " + ShellQuote(path), out);
 }
 
 PreviewSampling FirstMatchSampling(uint32_t width, uint32_t height, bool fullSize, bool storedBottomUp)

@@ -169,3 +169,15 @@ bool OraclesRequired()
     const char* value = std::getenv("QUORVEL_REQUIRE_ORACLES");
     return value != nullptr && value[0] != '\0' && std::string(value) != "0";
 }
+
+std::string ShellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}

@@ -24,6 +24,9 @@ private:
     std::string m_path;
 };
 
+// Single-quotes a string for the shell.
+std::string ShellQuote(const std::string& s);
+
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 

@@ -36,18 +36,6 @@ inline std::string Slurp(const std::string& path)
 }
 }  // namespace tifftest_detail
 
-// Single-quotes a path for the shell.
-inline std::string ShellQuote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    return q + "'";
-}
 
 // Runs a shell command, capturing its standard output and error.
 inline CommandResult RunCommand(const std::string& command)
