@@ -2,6 +2,7 @@
 // with libtiff's tools and ImageMagick, expected pixels from ImageMagick's
 // full decode of the same files, sampled by the first-match rule.
 #include "ITiffIO.h"
+#include "ReaderOracle.h"
 #include "TestSupport.h"
 #include "cvt_test.h"
 #include "quorvel.h"
@@ -58,37 +59,17 @@ const Fixture kFixtures[] = {
 // Pillow's decode of the file as 8-bit RGB; empty when it fails.
 std::vector<uint8_t> PillowRgb(const std::string& path)
 {
-    const std::string cmd = "/usr/bin/python3 -c \"import sys; from PIL import Image; "
-                            "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('RGB').tobytes())\" '" +
-                            path + "' 2>/dev/null";
-    std::vector<uint8_t> out;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    unsigned char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    pclose(pipe);
-    return out;
+    RgbImage image;
+    return DecodeWithPillow(path, &image) ? image.rgb : std::vector<uint8_t>();
 }
 
 // ImageMagick's decode of the file as raw samples: "rgb" or "cmyk", 8 or 16
 // bits (16-bit samples most significant byte first), alpha dropped.
 std::vector<uint8_t> Oracle(const std::string& path, const char* map, int depth)
 {
-    const std::string cmd = "convert '" + path + "' -alpha off -depth " + std::to_string(depth) +
-                            " -endian MSB " + map + ":- 2>/dev/null";
-    std::vector<uint8_t> out;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    unsigned char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    pclose(pipe);
-    return out;
+    return CommandOutput("convert " + ShellQuote(path) + " -alpha off -depth " + std::to_string(depth) +
+                             " -endian MSB " + map + ":-",
+                         nullptr);
 }
 
 // Opens and parses a fixture.
