@@ -89,13 +89,10 @@ int CPcdIo::ReadPreviewRows(unsigned char* const* planes)
     m_file.Seek(kThumbOffset, CFile::begin);
     // Groups the file does not hold completely leave their rows zero, which
     // the planes show as black.
-    m_nMissingRows = 0;
     const uint32_t groups = kThumbHeight / 2;
     for (uint32_t g = 0; g < groups; ++g) {
-        if (m_file.Read(group.get(), kGroupBytes) != kGroupBytes) {
-            m_nMissingRows = kThumbHeight - 2 * g;
+        if (m_file.Read(group.get(), kGroupBytes) != kGroupBytes)
             break;
-        }
         const unsigned char* chroma1 = group.get() + 2 * kThumbWidth;
         const unsigned char* chroma2 = chroma1 + kThumbWidth / 2;
         for (uint32_t half = 0; half < 2; ++half) {

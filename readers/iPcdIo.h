@@ -26,8 +26,6 @@ public:
 
     // Thumbnail rows are stored bottom row first (bit 0 of byte 72).
     bool m_bReverseRows = false;
-    // Preview rows the last MakeDib found missing from the file (shown black).
-    uint32_t m_nMissingRows = 0;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
