@@ -65,6 +65,7 @@ public:
         g_interrupted = 0;
         struct sigaction sa = {};
         sa.sa_handler = OnInterrupt;
+        sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process at once
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, &m_old);
     }
