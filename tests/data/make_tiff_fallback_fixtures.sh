@@ -34,12 +34,12 @@ tiffcp -c zip -p separate -r 8 "$T/rgb8.tif" tiff_fb_rgb8_sep_zip.tif
 convert "$T/small16.tif" -interlace plane -depth 16 -compress none -define tiff:rows-per-strip=8 tiff_fb_rgb16_sep.tif
 tiffcp -c none -8 -r 8 "$T/small8.tif" tiff_fb_rgb8_bigtiff.tif
 tiffcp -c g4 -8 "$T/bw1.tif" tiff_fb_bw1_g4_bigtiff.tif
-convert "$T/small8.tif" -colorspace Lab -depth 8 -compress zip tiff_fb_lab8_zip.tif
+convert "$T/small8.tif" -modulate 90,40 -colorspace Lab -depth 8 -compress zip tiff_fb_lab8_zip.tif
 eval convert -size 37x23 $G -depth 2 -compress none tiff_fb_grey2_37x23.tif
 eval convert -size 37x23 $G -depth 12 -compress none tiff_fb_grey12_37x23.tif
 eval convert -size 37x23 $G -depth 12 -compress zip tiff_fb_grey12_zip_37x23.tif
 convert -size 37x23 xc: -channel R -fx "i/w" -channel G -fx "j/h" -channel B -fx "((i*j)%7)/7" +channel \
   -define quantum:format=floating-point -depth 32 -compress zip -define tiff:predictor=3 tiff_fb_rgbf32_pred3_37x23.tif
-eval convert -size 37x23 $G -define quantum:format=floating-point -depth 32 -compress none tiff_fb_greyf32_37x23.tif
+eval convert -size 37x23 $G -define quantum:format=floating-point -depth 32 -compress zip tiff_fb_greyf32_37x23.tif
 eval convert -size 37x23 $G -depth 32 -compress none tiff_fb_grey32_37x23.tif
 eval convert -size 37x23 $G -define quantum:format=signed -depth 16 -compress none tiff_fb_grey16s_37x23.tif
