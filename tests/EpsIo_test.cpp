@@ -96,6 +96,7 @@ TEST(EpsIo, PreviewsAreTheEmbeddedImagesOwn)
     const Case cases[] = {
         {"eps_dos_tiff_rgb.eps", true, 513, 319},     // 0 0 37 23
         {"eps_dos_tiff_grey.eps", true, 3236, 125},   // 0 0 233 9
+        {"eps_dos_tiff_zip.eps", true, 513, 319},     // Deflate TIFF, through libtiff
         {"eps_photoshop_jpeg.eps", false, 1343, 840},  // high resolution 0 0 96.75 60.5
     };
     TempDir dir;
