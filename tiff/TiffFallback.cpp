@@ -263,6 +263,8 @@ public:
         m_width = width;
         m_tiled = TIFFIsTiled(m_tif) != 0;
         const bool whole = m_bits == 8 || m_bits == 16 || m_bits == 32 || m_bits == 64;
+        if (m_bits == 0)
+            return false;
         if (m_format == SAMPLEFORMAT_IEEEFP ? (m_bits != 32 && m_bits != 64) : (!whole && m_bits > 16))
             return false;
         const uint64_t planes = m_separate ? m_spp : 1;
@@ -283,9 +285,10 @@ public:
         if (m_bandRows == 0 || m_bandRows > height)
             m_bandRows = height;
         m_rowBytes = bandRowBytes;
-        const uint64_t bandBytes = bandRowBytes * m_bandRows;
-        if (bandRowBytes == 0 || bandBytes > static_cast<uint64_t>(LIBTIFF_ALLOC_LIMIT))
+        // Every plane's band together within libtiff's own allocation limit.
+        if (bandRowBytes == 0 || bandRowBytes > static_cast<uint64_t>(LIBTIFF_ALLOC_LIMIT) / m_bandRows / planes)
             return false;
+        const uint64_t bandBytes = bandRowBytes * m_bandRows;
         try {
             m_bands.assign(planes, std::vector<unsigned char>(static_cast<size_t>(bandBytes)));
             if (m_tiled)
