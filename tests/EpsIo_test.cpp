@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include "ByteOrder.h"
+#include "TiffFallback.h"
 #include "iEpsIo.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,8 @@ TEST(EpsIo, PreviewsAreTheEmbeddedImagesOwn)
     PrivateTempDir temp;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "eps_dos_tiff_zip.eps" && !TiffFallbackAvailable())
+            continue;  // Deflate needs libtiff
         const std::string path = TestData(c.name);
         const std::vector<uint8_t> eps = ReadFileBytes(path);
         const std::string embedded = dir.File(c.tiff ? "embedded.tif" : "embedded.jpg");
