@@ -1,5 +1,6 @@
 // The file-name extensions the fuzz target tries: every extension of every
-// format that has a reader, from the library's format table.
+// format that has a reader, from the library's format table, then ".cvt",
+// which stands for the colour-table file rather than a picture.
 #pragma once
 
 #include "FormatTable.h"
@@ -18,6 +19,7 @@ inline const std::vector<std::string>& FuzzExtensions()
                 for (const char* ext : table[i].extensions)
                     if (ext != nullptr)
                         list.push_back(std::string(".") + ext);
+        list.push_back(".cvt");
         return list;
     }();
     return extensions;

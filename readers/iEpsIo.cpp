@@ -102,12 +102,16 @@ bool CEpsIo::FindKeyword(const char* keyword, uint64_t start, uint64_t* found)
 {
     const uint32_t k = static_cast<uint32_t>(std::strlen(keyword));
     const uint64_t length = m_file.GetLength();
-    std::vector<unsigned char> block(kSearchBlock);
+    if (start >= length)
+        return false;
+    // A block no larger than what is left, so short files cost little.
+    const uint32_t blockBytes = static_cast<uint32_t>(std::min<uint64_t>(kSearchBlock, length - start));
+    std::vector<unsigned char> block(blockBytes);
     // Blocks overlap by the keyword's length less one, so a keyword that
     // straddles two blocks is still seen; the walk ends with the file.
     for (uint64_t at = start; at < length;) {
         m_file.Seek(static_cast<int64_t>(at), CFile::begin);
-        const uint32_t n = m_file.Read(block.data(), kSearchBlock);
+        const uint32_t n = m_file.Read(block.data(), blockBytes);
         if (const unsigned char* hit = FindBytes(block.data(), n, keyword)) {
             *found = at + static_cast<uint64_t>(hit - block.data());
             return true;

@@ -275,7 +275,8 @@ TEST(TiffHeader, ColourMapScalingAndSize)
         TiffBuilder b(intel);
         b.Short(TIFF_TAG_PHOTOMETRIC, 3);
         b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
-        // Two 16-bit entries and one entry of 8-bit values in 16-bit fields.
+        // A 16-bit map: its small values (0x00FF, 0x0010, 0x0080) are dark
+        // 16-bit values too, as other decoders read them.
         const uint32_t map = b.Shorts({0xFFFF, 0x8000, 0x0000, 0x1234, 0x00FF, 0x0010, 0x0000, 0xFFFF, 0x0080});
         b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 9, map);
         Loaded f(b.Build());
@@ -287,13 +288,24 @@ TEST(TiffHeader, ColourMapScalingAndSize)
         EXPECT_EQ(p[1], 0x12);
         EXPECT_EQ(p[0], 0);
         EXPECT_EQ(p[6], 128);  // red 0x8000
-        EXPECT_EQ(p[5], 255);  // green 0x00FF taken as it is
+        EXPECT_EQ(p[5], 0);    // green 0x00FF
         EXPECT_EQ(p[4], 255);
         EXPECT_EQ(p[10], 0);
-        EXPECT_EQ(p[9], 0x10);
-        EXPECT_EQ(p[8], 0x80);
+        EXPECT_EQ(p[9], 0);    // green 0x0010
+        EXPECT_EQ(p[8], 0);    // blue 0x0080
         EXPECT_EQ(p[11], 0);
         EXPECT_EQ(f.io.m_nColorMode, COLOR_INDEXED);
+    }
+    for (bool intel : {true, false}) {
+        // Every value 255 or less: 8-bit values in 16-bit fields.
+        TiffBuilder b(intel);
+        b.Short(TIFF_TAG_PHOTOMETRIC, 3);
+        b.Short(TIFF_TAG_BITS_PER_SAMPLE, 8);
+        b.Entry(TIFF_TAG_COLOR_MAP, SHORT, 6, b.Shorts({0x00FF, 0x0010, 0x0080, 0x0000, 0x0001, 0x00FE}));
+        Loaded f(b.Build());
+        ASSERT_EQ(f.Header(), 1);
+        const unsigned char* p = f.io.m_pPalette;
+        EXPECT_EQ((std::vector<int>{p[0], p[1], p[2], p[4], p[5], p[6]}), (std::vector<int>{1, 0x80, 255, 254, 0, 0x10}));
     }
     {
         // More than 256 entries: the first 256 are kept, read from the right

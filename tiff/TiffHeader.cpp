@@ -223,11 +223,18 @@ int CTiffIo::ReadOwnHeader()
                 if (m_pPalette == nullptr)
                     return Refuse(Refusal::OutOfMemory);
                 m_nPaletteSize = static_cast<uint16_t>(kept);
+                // A map with any value above 255 is scaled to 16 bits
+                // throughout, its dark entries included; otherwise it holds
+                // 8-bit values in 16-bit fields.
+                bool sixteenBit = false;
+                for (uint32_t i = 0; i < kept; ++i)
+                    for (uint32_t c = 0; c < 3; ++c)
+                        sixteenBit |= (values[c * static_cast<size_t>(entriesInFile) + i] & 0xFFFF) > 255;
                 for (uint32_t i = 0; i < kept; ++i) {
                     for (uint32_t c = 0; c < 3; ++c) {
                         const uint32_t v = values[c * static_cast<size_t>(entriesInFile) + i] & 0xFFFF;
                         // Red, green, blue in the file; blue, green, red here.
-                        m_pPalette[4 * i + 2 - c] = static_cast<unsigned char>(v > 255 ? v >> 8 : v);
+                        m_pPalette[4 * i + 2 - c] = static_cast<unsigned char>(sixteenBit ? v >> 8 : v);
                     }
                 }
                 break;
