@@ -99,7 +99,10 @@
     X(TiffLzwNoClearCode, "LZW strip does not start with a clear code")            \
     X(TiffLzwCodePastTable, "LZW code past the table")                             \
     X(TiffStripCutShort, "strip data ends before its rows")                        \
-    X(TiffPlaneTable, "no planes to read the picture into")
+    X(TiffPlaneTable, "no planes to read the picture into")                      \
+    X(TiffFloatPredictor, "floating-point predictor")                              \
+    X(TiffSampleFormat, "samples not unsigned integers")                           \
+    X(TiffLibraryError, "TIFF data libtiff refused")
 
 enum class Refusal : uint16_t {
 #define QUORVEL_REFUSAL_ENUM(name, text) name,

@@ -25,10 +25,14 @@ CQuorvelApp theApp;
 // Physical size in inches; a resolution that is not a positive number counts
 // as the default 72 pixels per inch, so a damaged header never yields an
 // infinite or negative size.
+float UsedResolution(float resolution)
+{
+    return resolution > 0 && std::isfinite(resolution) ? resolution : 72.0f;
+}
+
 float Inches(uint32_t pixels, float resolution)
 {
-    if (!(resolution > 0) || !std::isfinite(resolution))
-        resolution = 72.0f;
+    resolution = UsedResolution(resolution);
     return static_cast<float>(static_cast<double>(pixels) / static_cast<double>(resolution));
 }
 
@@ -41,7 +45,7 @@ void ClearSummary(ImageSummary* summary)
 }  // namespace
 
 int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, const char* hostDir,
-                         Refusal* why)
+                         Refusal* why, QuorvelDetails* details)
 {
     Refusal ignored = Refusal::None;
     if (why == nullptr)
@@ -111,6 +115,10 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
             summary->pPreviewBits = bits;
         }
         summary->nFlag = 1;
+        if (details != nullptr) {
+            details->xDpi = UsedResolution(reader->m_fXRes);
+            details->yDpi = UsedResolution(reader->m_fYRes);
+        }
         return 1;
     } catch (const std::bad_alloc&) {
         ImageFree(&bits);

@@ -7,7 +7,15 @@
 
 #include <cstdint>
 
+// What a successful call learnt beyond the summary.
+struct QuorvelDetails {
+    // Pixels per inch the size was computed with: the file's own, or 72 when
+    // it gives none.
+    float xDpi = 0;
+    float yDpi = 0;
+};
+
 // GetQuorvel with the reason of a failure in `why` (Refusal::None on
-// success); `why` may be null.
+// success) and, on success, the details in `details`; both may be null.
 int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, const char* hostDir,
-                         Refusal* why);
+                         Refusal* why, QuorvelDetails* details = nullptr);

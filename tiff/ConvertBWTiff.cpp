@@ -74,6 +74,7 @@ int Convert(const char* source, const char* destination, uint32_t colour)
     if (source == nullptr || destination == nullptr || destination[0] == '\0')
         return 0;
     CTiffIo io(source);
+    io.m_bLibTiffFallback = false;
     if (!io.m_file.Open(source, CFile::modeRead | CFile::shareDenyWrite))
         return 0;
     if (!io.ReadHeader())

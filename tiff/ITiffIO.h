@@ -19,8 +19,11 @@ public:
     explicit CTiffIo(const char* path);
     ~CTiffIo() override;
 
-    // Parses the file header and the first directory; 1 on success.
+    // Parses the file header and the first directory; 1 on success.  What
+    // the own parse refuses goes to libtiff when m_bLibTiffFallback allows.
     int ReadHeader() override;
+    // The own parse alone.
+    int ReadOwnHeader();
     // Fitted (or full-size) preview of the image; 1 on success.
     int MakeDib(int32_t* width, int32_t* height, unsigned char** bits) override;
 
@@ -98,6 +101,13 @@ public:
     unsigned char* m_pRuns = nullptr;     // run lengths of the row being packed (writer)
     LzwBitWriter* m_pLzwOut = nullptr;    // code packer of the LZW writer
     int32_t m_bIntel = 1;                 // 1: "II" little-endian; 0: "MM" big-endian
+    int32_t m_nSampleFormat = TIFF_SAMPLE_FORMAT_UINT;  // of the first sample
+    // Files the own decoders refuse are read through libtiff (when built
+    // with it); ConvertBWTiff keeps to the own decoders.
+    bool m_bLibTiffFallback = true;
+    // The header came from libtiff: only size and resolution are known, and
+    // the preview is libtiff's too.
+    bool m_bLibTiffHeader = false;
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
@@ -112,6 +122,8 @@ private:
     // Checks that the pixel readers can handle the file; 1 when they can,
     // else 0 with the reason recorded.
     int CheckReadable();
+    // Whether a file the own decoders refused for `why` goes to libtiff.
+    bool LibTiffReads(Refusal why);
     // The most bytes one stored byte can decode to under the file's coding.
     uint64_t MostExpansion() const;
     // Rows of strip s (the last strip may be short); 0 past the image.

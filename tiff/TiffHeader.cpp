@@ -1,6 +1,7 @@
 // CTiffIo construction and the parse of the TIFF header and first directory.
 #include "ITiffIO.h"
 #include "TiffDirectory.h"
+#include "TiffFallback.h"
 
 #include "ByteOrder.h"
 
@@ -61,6 +62,28 @@ CTiffIo::~CTiffIo()
 
 
 int CTiffIo::ReadHeader()
+{
+    if (ReadOwnHeader())
+        return 1;
+    // What the own parse refuses (BigTIFF, YCbCr, CIE Lab, mixed depths and
+    // the like) may still be a TIFF that libtiff reads.
+    if (!m_bLibTiffFallback || !TiffFallbackAvailable())
+        return 0;
+    const Refusal own = m_nRefusal;
+    m_nRefusal = Refusal::None;
+    ImageFree(&m_pPalette);
+    m_nPaletteSize = 0;
+    if (TiffFallbackHeader(*this)) {
+        m_bLibTiffHeader = true;
+        return 1;
+    }
+    // A file that is no TIFF at all keeps the own parse's reason.
+    if (m_nRefusal == Refusal::TiffLibraryError || m_nRefusal == Refusal::None)
+        m_nRefusal = own;
+    return 0;
+}
+
+int CTiffIo::ReadOwnHeader()
 {
     try {
         unsigned char head[8];
@@ -177,6 +200,13 @@ int CTiffIo::ReadHeader()
                 break;
             case TIFF_TAG_PREDICTOR:
                 m_nPredictor = static_cast<int32_t>(e.field & 0xFFFF);
+                break;
+            case TIFF_TAG_SAMPLE_FORMAT:
+                // The first sample's format stands for all of them.
+                if (e.entry.count == 1)
+                    m_nSampleFormat = static_cast<int32_t>(e.value);
+                else if (e.entry.count > 1 && ReadTiffValues(m_file, e.entry, intel, 1, &values) && !values.empty())
+                    m_nSampleFormat = static_cast<int32_t>(values[0] & 0xFFFF);
                 break;
             case TIFF_TAG_COLOR_MAP: {
                 const uint32_t entriesInFile = (e.entry.count & 0xFFFF) / 3;

@@ -3,6 +3,7 @@
 #include "ITiffIO.h"
 #include "PictureBounds.h"
 #include "TiffDecoders.h"
+#include "TiffFallback.h"
 #include "TiffRowSink.h"
 
 #include <algorithm>
@@ -264,6 +265,12 @@ int CTiffIo::CheckReadable()
     if (m_nCompression != TIFF_COMPRESSION_NONE && m_nCompression != TIFF_COMPRESSION_LZW &&
         m_nCompression != TIFF_COMPRESSION_CCITT && m_nCompression != TIFF_COMPRESSION_PACKBITS)
         return Refuse(Refusal::UnsupportedCompression);
+    // Signed and floating-point samples, and the predictor made for the
+    // latter, would be read as unsigned integers: noise.
+    if (m_nSampleFormat == TIFF_SAMPLE_FORMAT_INT || m_nSampleFormat == TIFF_SAMPLE_FORMAT_FLOAT)
+        return Refuse(Refusal::TiffSampleFormat);
+    if (m_nPredictor == TIFF_PREDICTOR_FLOAT)
+        return Refuse(Refusal::TiffFloatPredictor);
     // Separate planes are read raw: 8-bit samples, no compression.
     if (m_bPlanar == 1 && (m_nBitsPerSample != 8 || m_nCompression != TIFF_COMPRESSION_NONE))
         return Refuse(Refusal::TiffSeparatePlanes);
@@ -611,11 +618,37 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
     return 1;
 }
 
+bool CTiffIo::LibTiffReads(Refusal why)
+{
+    if (!m_bLibTiffFallback || !TiffFallbackAvailable())
+        return false;
+    // Layouts and codings the own decoders do not have; damage (no pixels,
+    // data the file cannot hold) stays refused.
+    switch (why) {
+    case Refusal::UnsupportedDepth:
+    case Refusal::UnsupportedCompression:
+    case Refusal::UnsupportedColour:
+    case Refusal::TiffSeparatePlanes:
+    case Refusal::TiffCcittDepth:
+    case Refusal::TiffNoStrips:  // tiled files
+    case Refusal::TiffSampleFormat:
+    case Refusal::TiffFloatPredictor:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int CTiffIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
 {
+    int ok = m_bLibTiffHeader ? 0 : CheckReadable();
+    if (m_bLibTiffHeader || (!ok && LibTiffReads(m_nRefusal))) {
+        m_nRefusal = Refusal::None;
+        ImageFree(&m_pPalette);
+        return TiffFallbackPreview(*this, width, height, bits);
+    }
     // Files that cannot be read are refused before the preview memory is
     // asked for; the preview consumes the palette whatever the outcome.
-    int ok = CheckReadable();
     if (ok && m_bFullSize != 0) {
         const Refusal why = CheckImageFitsInFile();
         if (why != Refusal::None)

@@ -21,6 +21,7 @@ enum TiffTag : uint16_t {
     TIFF_TAG_PREDICTOR = 317,
     TIFF_TAG_COLOR_MAP = 320,
     TIFF_TAG_EXTRA_SAMPLES = 338,
+    TIFF_TAG_SAMPLE_FORMAT = 339,
     TIFF_TAG_PHOTOSHOP = 34377,
 };
 
@@ -59,3 +60,9 @@ constexpr uint32_t TIFF_PLANAR_SEPARATE = 2;
 constexpr uint32_t TIFF_RESOLUTION_UNIT_INCH = 2;
 constexpr uint32_t TIFF_RESOLUTION_UNIT_CENTIMETRE = 3;
 constexpr int32_t TIFF_PREDICTOR_HORIZONTAL = 2;
+constexpr int32_t TIFF_PREDICTOR_FLOAT = 3;
+
+// SampleFormat values (1, unsigned integer, is the default).
+constexpr int32_t TIFF_SAMPLE_FORMAT_UINT = 1;
+constexpr int32_t TIFF_SAMPLE_FORMAT_INT = 2;
+constexpr int32_t TIFF_SAMPLE_FORMAT_FLOAT = 3;

@@ -1,10 +1,10 @@
 // quorvel: command-line host of the library.  It calls the library as a host
 // does, through the library's own entry point that also tells why a picture
 // was refused, and names formats from the library's format table.
-#include "FormatTable.h"
 #include "ByteOrder.h"
+#include "FormatTable.h"
+#include "Host.h"
 #include "Quorvel.h"
-#include "quorvel.h"
 
 #include <png.h>
 
@@ -16,28 +16,17 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUnreadable = 1;
-constexpr int kExitUsage = 2;
-
 const char kMainUsage[] =
     "usage: quorvel COMMAND [OPTIONS] ...\n"
     "\n"
     "commands:\n"
     "  info      report the physical size (and preview size) of pictures\n"
+    "  sheet     write a contact sheet (HTML or PNG) of the pictures in folders\n"
     "  preview   write a picture's preview as BMP or PNG\n"
     "  convert   convert a TIFF file between black-and-white and colour\n"
     "  colour-table  build the CMYK-to-RGB table otd.cvt from a CMYK ICC profile\n"
     "\n"
     "Run 'quorvel COMMAND --help' for the options of a command.\n";
-
-const char kInfoUsage[] =
-    "usage: quorvel info [--json] [--mode 0|1|2] [--colour-dir DIR] FILE...\n"
-    "\n"
-    "Prints one line per file: format, width x height in inches and, when a\n"
-    "preview is asked for (--mode 1 fitted into 200 x 200, --mode 2 full size),\n"
-    "the preview size.  --json prints one JSON object per line.  DIR is the\n"
-    "directory beside which color/otd.cvt lies (default: the current directory).\n";
 
 const char kPreviewUsage[] =
     "usage: quorvel preview [--full] [--colour-dir DIR] -o OUT FILE\n"
@@ -53,51 +42,6 @@ const char kConvertUsage[] =
     "black-and-white picture take that colour; without it a colour picture is\n"
     "reduced to black and white.  DST is replaced only when the conversion\n"
     "succeeds.\n";
-
-struct Preview {
-    int32_t width = 0;
-    int32_t height = 0;
-    unsigned char* bits = nullptr;
-    ~Preview() { QuorvelFreePreview(bits); }
-};
-
-uint32_t Stride(int32_t width) { return ((static_cast<uint32_t>(width) * 24 + 31) / 32) * 4; }
-
-std::string FormatName(const std::string& path)
-{
-    const FormatInfo* row = FindFormat(FormatFromExtension(path.c_str()));
-    return row != nullptr ? row->name : "?";
-}
-
-// Why a picture could not be read, in the user's words.
-std::string Reason(const std::string& path, Refusal why)
-{
-    if (why == Refusal::CannotOpen) {
-        FILE* f = std::fopen(path.c_str(), "rb");
-        if (f == nullptr)
-            return std::string("cannot open: ") + std::strerror(errno);
-        std::fclose(f);
-    }
-    return std::string("refused: ") + RefusalText(why);
-}
-
-std::string JsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 bool WriteBmp(const char* out, const Preview& p)
 {
@@ -130,33 +74,13 @@ bool WriteBmp(const char* out, const Preview& p)
 
 bool WritePng(const char* out, const Preview& p)
 {
+    std::vector<unsigned char> png;
+    if (!EncodePng(p, &png))
+        return false;
     FILE* f = std::fopen(out, "wb");
     if (f == nullptr)
         return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    std::vector<unsigned char> row(static_cast<size_t>(p.width) * 3);
-    bool ok = false;
-    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, f);
-        png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
-                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        const uint32_t stride = Stride(p.width);
-        for (int32_t y = p.height - 1; y >= 0; --y) {
-            const unsigned char* in = p.bits + static_cast<size_t>(y) * stride;
-            for (int32_t x = 0; x < p.width; ++x) {
-                row[3 * x] = in[3 * x + 2];
-                row[3 * x + 1] = in[3 * x + 1];
-                row[3 * x + 2] = in[3 * x];
-            }
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, info);
-        ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
+    bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
     ok = (std::fclose(f) == 0) && ok;
     return ok;
 }
@@ -174,77 +98,6 @@ bool EndsWith(const std::string& s, const char* suffix)
             return false;
     }
     return true;
-}
-
-int Usage(const char* text)
-{
-    std::fputs(text, stderr);
-    return kExitUsage;
-}
-
-int CmdInfo(int argc, char** argv)
-{
-    bool json = false;
-    int32_t mode = 0;
-    std::string colourDir = ".";
-    std::vector<std::string> files;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kInfoUsage, stdout);
-            return kExitOk;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--mode" && i + 1 < argc) {
-            const std::string m = argv[++i];
-            if (m != "0" && m != "1" && m != "2")
-                return Usage(kInfoUsage);
-            mode = m[0] - '0';
-        } else if (arg == "--colour-dir" && i + 1 < argc) {
-            colourDir = argv[++i];
-        } else if (!arg.empty() && arg[0] == '-') {
-            return Usage(kInfoUsage);
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty())
-        return Usage(kInfoUsage);
-
-    int status = kExitOk;
-    for (const std::string& file : files) {
-        ImageSummary summary;
-        Preview preview;
-        Refusal why = Refusal::None;
-        const int ok = GetQuorvelWithReason(file.c_str(), &summary, mode, colourDir.c_str(), &why);
-        preview.bits = summary.pPreviewBits;
-        if (json) {
-            std::printf("{\"file\":%s,\"ok\":%s", JsonString(file).c_str(), ok ? "true" : "false");
-            if (ok) {
-                std::printf(",\"format\":%s,\"width_in\":%.6g,\"height_in\":%.6g",
-                            JsonString(FormatName(file)).c_str(), summary.fWidthInches,
-                            summary.fHeightInches);
-                if (mode != 0)
-                    std::printf(",\"preview_width\":%d,\"preview_height\":%d", summary.nPreviewWidth,
-                                summary.nPreviewHeight);
-            } else {
-                std::printf(",\"error\":%s,\"reason\":%s", JsonString(Reason(file, why)).c_str(),
-                            JsonString(RefusalName(why)).c_str());
-            }
-            std::printf("}\n");
-        } else if (ok) {
-            std::printf("%s: %s %.4g x %.4g in", file.c_str(), FormatName(file).c_str(),
-                        summary.fWidthInches, summary.fHeightInches);
-            if (mode != 0)
-                std::printf(", preview %d x %d", summary.nPreviewWidth, summary.nPreviewHeight);
-            std::printf("\n");
-        } else {
-            std::printf("%s: %s\n", file.c_str(), Reason(file, why).c_str());
-        }
-        if (!ok)
-            status = kExitUnreadable;
-    }
-    return status;
 }
 
 int CmdPreview(int argc, char** argv)
@@ -358,6 +211,86 @@ int CmdConvert(int argc, char** argv)
 
 }  // namespace
 
+uint32_t Stride(int32_t width) { return ((static_cast<uint32_t>(width) * 24 + 31) / 32) * 4; }
+
+std::string FormatName(const std::string& path)
+{
+    const FormatInfo* row = FindFormat(FormatFromExtension(path.c_str()));
+    return row != nullptr ? row->name : "?";
+}
+
+// Why a picture could not be read, in the user's words.
+std::string Reason(const std::string& path, Refusal why)
+{
+    if (why == Refusal::CannotOpen) {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr)
+            return std::string("cannot open: ") + std::strerror(errno);
+        std::fclose(f);
+    }
+    return std::string("refused: ") + RefusalText(why);
+}
+
+std::string JsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+bool EncodePng(const Preview& p, std::vector<unsigned char>* out)
+{
+    out->clear();
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    std::vector<unsigned char> row(static_cast<size_t>(p.width) * 3);
+    bool ok = false;
+    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+        png_set_write_fn(
+            png, out,
+            [](png_structp s, png_bytep data, png_size_t n) {
+                auto* v = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(s));
+                v->insert(v->end(), data, data + n);
+            },
+            nullptr);
+        png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
+                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        const uint32_t stride = Stride(p.width);
+        for (int32_t y = p.height - 1; y >= 0; --y) {
+            const unsigned char* in = p.bits + static_cast<size_t>(y) * stride;
+            for (int32_t x = 0; x < p.width; ++x) {
+                row[3 * x] = in[3 * x + 2];
+                row[3 * x + 1] = in[3 * x + 1];
+                row[3 * x + 2] = in[3 * x];
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, info);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    return ok;
+}
+
+int Usage(const char* text)
+{
+    std::fputs(text, stderr);
+    return kExitUsage;
+}
+
 // In colour_table.cpp.
 int CmdColourTable(int argc, char** argv);
 
@@ -372,6 +305,8 @@ int main(int argc, char** argv)
     }
     if (command == "info")
         return CmdInfo(argc - 2, argv + 2);
+    if (command == "sheet")
+        return CmdSheet(argc - 2, argv + 2);
     if (command == "preview")
         return CmdPreview(argc - 2, argv + 2);
     if (command == "convert")
