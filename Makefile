@@ -1,10 +1,11 @@
 # The two commands of the README:
 #   make demo   builds the library and previews the bundled sample pictures into out/
-#   make test   builds the normal and the sanitizer configurations and runs every test in both
+#   make test   builds the normal and the sanitizer configurations and runs every test in both,
+#               then the overlapping-calls stress test under ThreadSanitizer
 
 JOBS ?= 2
 
-.PHONY: demo test deps build build-asan
+.PHONY: demo test deps build build-asan tsan
 
 deps:
 	@./scripts/install-deps.sh
@@ -17,6 +18,12 @@ build-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON
 	cmake --build build-asan -j$(JOBS)
 
+# ThreadSanitizer: only the overlapping-calls stress test is built and run.
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
+	cmake --build build-tsan -j$(JOBS) --target quorvel_stress
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan -R overlapping_calls --output-on-failure
+
 demo: build
 	./scripts/demo.sh build out
 
@@ -26,3 +33,4 @@ test: build build-asan
 	QUORVEL_REQUIRE_ORACLES=1 ctest --test-dir build -j$(JOBS) --output-on-failure
 	QUORVEL_REQUIRE_ORACLES=1 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir build-asan -j$(JOBS) --output-on-failure
+	$(MAKE) tsan

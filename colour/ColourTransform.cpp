@@ -2,9 +2,29 @@
 #include "cvt_test.h"
 
 #include <cstddef>
+#include <cstring>
 #include <exception>
+#include <mutex>
+#include <new>
+
+struct ColourSnapshot {
+    unsigned char table[COLOUR_TABLE_USED];
+    int32_t offsets[64];
+};
 
 namespace {
+
+// Loads write the process-wide arrays; the lock keeps two loads, or a load
+// and the copy that follows it, from interleaving.  Recursive because a
+// scope's load goes through the transform entry.
+std::recursive_mutex& TableLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+// The snapshot this thread's export call converts through, if any.
+thread_local const ColourSnapshot* t_snapshot = nullptr;
 
 // Bytes from one grid point to the next along each input axis.
 constexpr int32_t kAxisStride[4] = {3, 3 * 17, 3 * 17 * 17, 3 * 17 * 17 * 17};
@@ -22,13 +42,14 @@ unsigned char Clamp(int v) { return static_cast<unsigned char>(v < 0 ? 0 : v > 2
 // cell holding the input and step one axis at a time, largest fraction
 // first, to the opposite corner, weighting each step by its fraction in
 // sixteenths.  One rounding at the end.
-inline void InterpolatePixel(const unsigned char in[4], unsigned char out[3])
+inline void InterpolatePixel(const unsigned char* table, const int32_t* offsets, const unsigned char in[4],
+                             unsigned char out[3])
 {
     int f[4];
     int32_t b = 0;
     for (int d = 0; d < 4; ++d) {
         f[d] = in[d] & 15;
-        b += GridOffsets[16 * d + (in[d] >> 4)];
+        b += offsets[16 * d + (in[d] >> 4)];
     }
 
     // Three bubble passes; equal fractions keep the lower axis first.
@@ -43,14 +64,14 @@ inline void InterpolatePixel(const unsigned char in[4], unsigned char out[3])
         }
     }
 
-    const unsigned char* corner = ColourTable + b;
+    const unsigned char* corner = table + b;
     const unsigned char* previous = corner;
     // Magnitudes stay below 4 * 255 * 15, well within 16 bits.
     int16_t acc[3] = {0, 0, 0};
     for (int i = 0; i < 4; ++i) {
         const int a = order[i];
         b += kAxisStride[a];
-        const unsigned char* node = ColourTable + b;
+        const unsigned char* node = table + b;
         for (int t = 0; t < 3; ++t)
             acc[t] = static_cast<int16_t>(acc[t] + (node[t] - previous[t]) * f[a]);
         previous = node;
@@ -62,12 +83,14 @@ inline void InterpolatePixel(const unsigned char in[4], unsigned char out[3])
 
 void InterpolateInterleaved(const TransformArgs& args, bool reverse)
 {
+    const unsigned char* table = t_snapshot != nullptr ? t_snapshot->table : ColourTable;
+    const int32_t* offsets = t_snapshot != nullptr ? t_snapshot->offsets : GridOffsets;
     for (uint32_t r = 0; r < args.nRows; ++r) {
         const unsigned char* in = args.pIn + static_cast<ptrdiff_t>(r) * args.nInStride;
         unsigned char* out = args.pOut + static_cast<ptrdiff_t>(r) * args.nOutStride;
         for (uint32_t x = 0; x < args.nCount; ++x, in += 4, out += 3) {
             unsigned char rgb[3];
-            InterpolatePixel(in, rgb);
+            InterpolatePixel(table, offsets, in, rgb);
             if (reverse) {
                 out[0] = rgb[2];
                 out[1] = rgb[1];
@@ -83,6 +106,8 @@ void InterpolateInterleaved(const TransformArgs& args, bool reverse)
 
 void InterpolatePlanar(const TransformArgs& args)
 {
+    const unsigned char* table = t_snapshot != nullptr ? t_snapshot->table : ColourTable;
+    const int32_t* offsets = t_snapshot != nullptr ? t_snapshot->offsets : GridOffsets;
     const ptrdiff_t inPlane = static_cast<ptrdiff_t>(args.nInStride) * args.nRows;
     const ptrdiff_t outPlane = static_cast<ptrdiff_t>(args.nOutStride) * args.nRows;
     for (uint32_t r = 0; r < args.nRows; ++r) {
@@ -91,7 +116,7 @@ void InterpolatePlanar(const TransformArgs& args)
         for (uint32_t x = 0; x < args.nCount; ++x) {
             const unsigned char cmyk[4] = {in[x], in[inPlane + x], in[2 * inPlane + x], in[3 * inPlane + x]};
             unsigned char rgb[3];
-            InterpolatePixel(cmyk, rgb);
+            InterpolatePixel(table, offsets, cmyk, rgb);
             out[x] = rgb[0];
             out[outPlane + x] = rgb[1];
             out[2 * outPlane + x] = rgb[2];
@@ -118,6 +143,8 @@ int ColourTransform(int16_t mode, TransformArgs* args, int16_t* status)
             nStatus = -1;
             break;
         }
+        {
+        std::lock_guard<std::recursive_mutex> lock(TableLock());
         RebuildGridOffsets();
         try {
             nStatus = LoadTableFile(args->pszBaseDir, args->pszTableDir);
@@ -127,6 +154,7 @@ int ColourTransform(int16_t mode, TransformArgs* args, int16_t* status)
         } catch (const std::exception&) {
             nStatus = -1;
             result = 0;
+        }
         }
         break;
     case 2:
@@ -147,3 +175,31 @@ int ColourTransform(int16_t mode, TransformArgs* args, int16_t* status)
         *status = nStatus;
     return result;
 }
+
+ColourCallScope::ColourCallScope(const char* hostDir) : m_previous(t_snapshot)
+{
+    // Consecutive calls that load the same table share one snapshot.
+    static std::shared_ptr<const ColourSnapshot> s_last;
+    std::lock_guard<std::recursive_mutex> lock(TableLock());
+    try {
+        LoadColourTable(hostDir);
+    } catch (...) {
+        // The table's absence is the loader's to report; the call goes on.
+    }
+    if (!s_last || std::memcmp(s_last->table, ColourTable, COLOUR_TABLE_USED) != 0 ||
+        std::memcmp(s_last->offsets, GridOffsets, sizeof GridOffsets) != 0) {
+        s_last.reset();
+        try {
+            auto fresh = std::make_shared<ColourSnapshot>();
+            std::memcpy(fresh->table, ColourTable, COLOUR_TABLE_USED);
+            std::memcpy(fresh->offsets, GridOffsets, sizeof GridOffsets);
+            s_last = std::move(fresh);
+        } catch (const std::bad_alloc&) {
+            // Without memory for a copy the call reads the shared arrays.
+        }
+    }
+    m_snapshot = s_last;
+    t_snapshot = m_snapshot.get();
+}
+
+ColourCallScope::~ColourCallScope() { t_snapshot = m_previous; }

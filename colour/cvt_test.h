@@ -3,13 +3,15 @@
 // The table is a 17 x 17 x 17 x 17 grid of RGB entries read from otd.cvt, a
 // small TIFF file beside the host.  ColourTransform either (re)loads it or
 // converts CMYK samples by simplex interpolation in it.  The table and its
-// grid offsets are process-wide and unguarded: calls must not overlap.
+// grid offsets are process-wide; loads are serialised, and an export call
+// converts through its own snapshot (ColourCallScope), so calls may overlap.
 #pragma once
 
 #include "Afx.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // Room for the table; the 17^4 entries of 3 bytes take the first 250,563.
 constexpr size_t COLOUR_TABLE_BYTES = 300900;
@@ -64,3 +66,23 @@ struct TableHeader {
 // Parses the first directory of an open table file into header (cleared
 // first).  Returns 1 when the directory was accepted, 0 when not.
 int ParseTableHeader(CFile& file, TableHeader* header);
+
+// The table an export call converts through.  While one is alive on a
+// thread, that thread's CMYK transforms read an immutable copy of the table
+// and grid offsets taken right after the call loaded them, so a load made by
+// an overlapping call on another thread cannot change colours half-way
+// through a picture.  Without one, transforms read the process-wide arrays.
+struct ColourSnapshot;
+class ColourCallScope {
+public:
+    // Looks for otd.cvt as LoadColourTable does (same places, same
+    // messages) and takes the snapshot.
+    explicit ColourCallScope(const char* hostDir);
+    ~ColourCallScope();
+    ColourCallScope(const ColourCallScope&) = delete;
+    ColourCallScope& operator=(const ColourCallScope&) = delete;
+
+private:
+    std::shared_ptr<const ColourSnapshot> m_snapshot;
+    const ColourSnapshot* m_previous;
+};

@@ -3,7 +3,9 @@
  *
  * A host calls GetQuorvel with the path of a picture and receives its physical
  * size in inches and, on request, a 24-bit preview; ConvertBWTiff converts a
- * TIFF file between black-and-white and colour.  Calls must not overlap.
+ * TIFF file between black-and-white and colour.  Calls may overlap on
+ * several threads: each gives what it would give alone (see the README's
+ * "Threads").
  */
 #ifndef QUORVEL_H
 #define QUORVEL_H

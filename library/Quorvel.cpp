@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -50,9 +51,14 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
     if (why == nullptr)
         why = &ignored;
     *why = Refusal::None;
+    // Calls on other threads may overlap this one: files they hold are
+    // waited for, and CMYK previews convert through this call's own copy of
+    // the table.
+    ExportCallScope call;
+    std::optional<ColourCallScope> colour;
     if (mode != 0) {
         try {
-            LoadColourTable(hostDir);
+            colour.emplace(hostDir);
         } catch (...) {
             // The table's absence is the loader's to report; the call goes on.
         }

@@ -1,27 +1,37 @@
 #include "Afx.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
+#include <new>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
-// Every open file of the process, by device and inode, with the access and
-// sharing each open asked for.
+// Every open of a file, by device and inode: what it asked for, and whether
+// an export call on which thread made it.
 struct OpenRecord {
-    int readers = 0;
-    int writers = 0;
-    int denyRead = 0;   // opens that let nobody else read
-    int denyWrite = 0;  // opens that let nobody else write
+    uint64_t id;
+    std::thread::id thread;
+    bool inCall;
+    bool write;
+    unsigned share;
 };
 
 std::mutex g_shareLock;
-std::map<std::pair<uint64_t, uint64_t>, OpenRecord> g_openFiles;
+std::condition_variable g_shareClosed;  // signalled whenever an open ends
+std::map<std::pair<uint64_t, uint64_t>, std::vector<OpenRecord>> g_openFiles;
+uint64_t g_nextOpenId = 1;
+
+thread_local int t_exportDepth = 0;
 
 bool ShareDeniesRead(unsigned share) { return share == CFile::shareExclusive; }
 bool ShareDeniesWrite(unsigned share)
@@ -36,6 +46,13 @@ unsigned ShareOf(unsigned flags)
     if (share == CFile::shareDenyWrite || share == CFile::shareDenyNone)
         return share;
     return CFile::shareExclusive;
+}
+
+// Whether a new open and an existing one exclude each other.
+bool Conflicts(bool write, unsigned share, const OpenRecord& held)
+{
+    return (write && ShareDeniesWrite(held.share)) || (!write && ShareDeniesRead(held.share)) ||
+           (ShareDeniesRead(share) && !held.write) || (ShareDeniesWrite(share) && held.write);
 }
 
 }  // namespace
@@ -67,27 +84,45 @@ bool CFile::Open(const char* fileName, unsigned openFlags)
         return false;
     }
     const auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    uint64_t openId = 0;
     {
-        std::lock_guard<std::mutex> lock(g_shareLock);
-        OpenRecord& rec = g_openFiles[key];
-        const bool refused = (write && rec.denyWrite > 0) || (!write && rec.denyRead > 0) ||
-                             (ShareDeniesRead(share) && rec.readers > 0) ||
-                             (ShareDeniesWrite(share) && rec.writers > 0);
-        if (refused) {
-            if (rec.readers == 0 && rec.writers == 0)
-                g_openFiles.erase(key);
+        std::unique_lock<std::mutex> lock(g_shareLock);
+        const bool inCall = t_exportDepth > 0;
+        const std::thread::id self = std::this_thread::get_id();
+        for (;;) {
+            bool refused = false;
+            bool waitable = inCall;
+            auto it = g_openFiles.find(key);
+            if (it != g_openFiles.end()) {
+                for (const OpenRecord& held : it->second) {
+                    if (!Conflicts(write, share, held))
+                        continue;
+                    refused = true;
+                    // Only another thread's export call is sure to let go.
+                    if (!held.inCall || held.thread == self)
+                        waitable = false;
+                }
+            }
+            if (!refused)
+                break;
+            if (!waitable) {
+                ::close(fd);
+                return false;
+            }
+            g_shareClosed.wait(lock);
+        }
+        openId = g_nextOpenId++;
+        try {
+            g_openFiles[key].push_back(OpenRecord{openId, self, inCall, write, share});
+        } catch (const std::bad_alloc&) {
             ::close(fd);
             return false;
         }
-        (write ? rec.writers : rec.readers)++;
-        if (ShareDeniesRead(share))
-            rec.denyRead++;
-        if (ShareDeniesWrite(share))
-            rec.denyWrite++;
     }
     m_hFile = fd;
     m_nShare = share;
     m_bWrite = write;
+    m_nOpenId = openId;
     m_nDevice = key.first;
     m_nInode = key.second;
     m_strFileName = fileName;
@@ -106,19 +141,20 @@ void CFile::Close()
         return;
     {
         std::lock_guard<std::mutex> lock(g_shareLock);
-        const auto key = std::make_pair(m_nDevice, m_nInode);
-        auto it = g_openFiles.find(key);
+        auto it = g_openFiles.find(std::make_pair(m_nDevice, m_nInode));
         if (it != g_openFiles.end()) {
-            OpenRecord& rec = it->second;
-            (m_bWrite ? rec.writers : rec.readers)--;
-            if (ShareDeniesRead(m_nShare))
-                rec.denyRead--;
-            if (ShareDeniesWrite(m_nShare))
-                rec.denyWrite--;
-            if (rec.readers == 0 && rec.writers == 0)
+            std::vector<OpenRecord>& opens = it->second;
+            for (size_t i = 0; i < opens.size(); ++i) {
+                if (opens[i].id == m_nOpenId) {
+                    opens.erase(opens.begin() + static_cast<std::ptrdiff_t>(i));
+                    break;
+                }
+            }
+            if (opens.empty())
                 g_openFiles.erase(it);
         }
     }
+    g_shareClosed.notify_all();
     ::close(m_hFile);
     m_hFile = -1;
 }
@@ -223,3 +259,6 @@ void SetMessageBoxHook(MessageBoxHook hook, void* context)
     g_messageHook = hook;
     g_messageContext = context;
 }
+
+ExportCallScope::ExportCallScope() { ++t_exportDepth; }
+ExportCallScope::~ExportCallScope() { --t_exportDepth; }

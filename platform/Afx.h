@@ -41,7 +41,9 @@ public:
 
 // A file opened with one of four modes.  Sharing is enforced among all CFile
 // objects of the process: a file opened with shareExclusive cannot be opened
-// again until it is closed, and vice versa.
+// again until it is closed, and vice versa.  One exception: inside an
+// ExportCallScope, an open refused only because of files held by export
+// calls on other threads waits for them to close instead of failing.
 class CFile : public CObject {
 public:
     enum OpenFlags : unsigned {
@@ -83,9 +85,21 @@ private:
     int m_hFile = -1;
     unsigned m_nShare = 0;
     bool m_bWrite = false;
+    uint64_t m_nOpenId = 0;
     uint64_t m_nDevice = 0;
     uint64_t m_nInode = 0;
     std::string m_strFileName;
+};
+
+// Marks the current thread as running an export call for as long as it
+// lives, so that overlapping calls on the same file queue up rather than
+// refuse each other.  Nests.
+class ExportCallScope {
+public:
+    ExportCallScope();
+    ~ExportCallScope();
+    ExportCallScope(const ExportCallScope&) = delete;
+    ExportCallScope& operator=(const ExportCallScope&) = delete;
 };
 
 // The application object of the library: no name and no behaviour.

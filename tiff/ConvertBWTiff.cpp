@@ -38,6 +38,23 @@ std::string DirectoryOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+// The process's file-creation mask, read without changing it: setting it to
+// learn it would race with files created meanwhile on other threads.
+mode_t CurrentUmask()
+{
+    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f) != nullptr)
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(f);
+        if (found)
+            return static_cast<mode_t>(mask & 0777);
+    }
+    return 022;  // the usual mask, when the kernel does not say
+}
+
 // Gives the new file the permissions of the file it replaces, or those a
 // newly created file would get.
 void CopyPermissions(const std::string& temp, const std::string& destination)
@@ -47,9 +64,7 @@ void CopyPermissions(const std::string& temp, const std::string& destination)
     if (::stat(destination.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0666 & ~CurrentUmask();
     }
     ::chmod(temp.c_str(), mode);
 }
@@ -219,6 +234,8 @@ int CTiffIo::PaletteToBilevel()
 extern "C" QUORVEL_API int QUORVEL_CALL ConvertBWTiff(const char* source, const char* destination,
                                                       uint32_t colour)
 {
+    // Overlapping calls on other threads that hold the same files are waited for.
+    ExportCallScope call;
     // Nothing may leave the library as an exception.
     try {
         return Convert(source, destination, colour);

@@ -128,16 +128,9 @@ struct Result {
     std::vector<unsigned char> rgb;  // sheet.png: the preview, top-down RGB rows
 };
 
-// Until overlapping preview calls are safe in the library, calls that ask for
-// a preview take turns here; size-only calls run in parallel.
-std::mutex g_previewTurn;
-
 int ReadPicture(const std::string& path, int32_t mode, const std::string& colourDir, Result* r,
                 Preview* preview)
 {
-    std::unique_lock<std::mutex> turn(g_previewTurn, std::defer_lock);
-    if (mode != 0)
-        turn.lock();
     r->ok = GetQuorvelWithReason(path.c_str(), &r->summary, mode, colourDir.c_str(), &r->why, &r->details);
     preview->bits = r->summary.pPreviewBits;
     r->summary.pPreviewBits = nullptr;
