@@ -27,6 +27,10 @@ struct Fixture {
     bool pillow = false;
 };
 
+// Test names carry the file name rather than the object's bytes, which hold a
+// pointer and would change from run to run.
+void PrintTo(const Fixture& f, std::ostream* os) { *os << f.name; }
+
 const Fixture kFixtures[] = {
     {"tiff_rgb8_none_le.tif", Kind::Rgb},      {"tiff_rgb8_none_be.tif", Kind::Rgb},
     {"tiff_rgb8_packbits.tif", Kind::Rgb},     {"tiff_rgb8_lzw.tif", Kind::Rgb},
