@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The quorvel host over folders: stable order, JSON Lines, the contact sheet
 in a real browser, the PNG grid and Ctrl-C.  Usage: CLI SAMPLES DATA CASE."""
-import json, os, shutil, signal, struct, subprocess, sys, tempfile, zlib
+import json, os, shutil, signal, struct, subprocess, sys, tempfile, time, zlib
 
 CLI, SAMPLES, DATA, CASE = sys.argv[1:5]
 SKIP = 77
@@ -98,6 +98,15 @@ def case_png(top):
     assert len(zlib.decompress(idat)) == size[1] * (1 + size[0] * 3), "pixel data incomplete"
 
 
+def sigint_pending(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            shared = next(int(l.split()[1], 16) for l in f if l.startswith("ShdPnd:"))
+    except (OSError, StopIteration):
+        return False
+    return bool(shared & (1 << (signal.SIGINT - 1)))
+
+
 def interrupted(root, *args):
     """Runs the host with a FIFO in the middle of its files, interrupts it
     while it is blocked on the FIFO, and returns (exit status, stdout)."""
@@ -108,6 +117,14 @@ def interrupted(root, *args):
                          stderr=subprocess.DEVNULL, text=True)
     writer = os.open(fifo, os.O_WRONLY)  # returns once the host opened the FIFO
     p.send_signal(signal.SIGINT)
+    # The host must have taken the signal before the FIFO ends, or its
+    # worker could go on to the next file first: wait until no thread of it
+    # has SIGINT pending.
+    for _ in range(1000):
+        if not sigint_pending(p.pid):
+            break
+        time.sleep(0.01)
+    time.sleep(0.05)
     os.close(writer)
     out, _ = p.communicate(timeout=60)
     return p.returncode, out
