@@ -6,6 +6,7 @@
 #include "cvt_test.h"
 #include "quorvel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -279,4 +280,17 @@ QuorvelRun RunQuorvel(const std::string& path, int mode)
             r.rgb.insert(r.rgb.end(), {px[2], px[1], px[0]});
         }
     return r;
+}
+
+PreviewSampling EighthSampling(uint32_t width, uint32_t height)
+{
+    uint32_t d = 8;
+    while (width > 200 * d)
+        d += 8;
+    PreviewSampling s;
+    for (uint32_t x = 0; x < std::max<uint32_t>(width / d, 1); ++x)
+        s.columns.push_back(x * d);
+    for (uint32_t y = 0; y < std::max<uint32_t>(height / d, 1); ++y)
+        s.rows.push_back(y * d);
+    return s;
 }

@@ -50,6 +50,9 @@ struct PreviewSampling {
 // stored order: in a file stored bottom row first, the k-th stored row is
 // picture row height - 1 - k.
 PreviewSampling FirstMatchSampling(uint32_t width, uint32_t height, bool fullSize, bool storedBottomUp);
+// The PNG reader's rule: rows and columns 0, d, 2d ... with d the smallest
+// multiple of 8 that brings the width to 200 or less; the height follows.
+PreviewSampling EighthSampling(uint32_t width, uint32_t height);
 
 // Expected preview block (bottom-up 24-bit rows, blue green red, padded to 4
 // bytes) of `reference` sampled by `sampling`.

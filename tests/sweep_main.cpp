@@ -48,21 +48,6 @@ int Difference(const QuorvelRun& run, const RgbImage& reference, const PreviewSa
     return worst;
 }
 
-// Rows and columns 0, d, 2d ... with d the smallest multiple of 8 that
-// brings the width to 200 or less.
-PreviewSampling EighthSampling(uint32_t width, uint32_t height)
-{
-    uint32_t d = 8;
-    while (width > 200 * d)
-        d += 8;
-    PreviewSampling s;
-    for (uint32_t x = 0; x < std::max<uint32_t>(width / d, 1); ++x)
-        s.columns.push_back(x * d);
-    for (uint32_t y = 0; y < std::max<uint32_t>(height / d, 1); ++y)
-        s.rows.push_back(y * d);
-    return s;
-}
-
 // The smallest difference over the sampling rules the readers use.
 int BestDifference(const QuorvelRun& run, const RgbImage& reference, bool fullSize)
 {
