@@ -119,12 +119,13 @@ def interrupted(root, *args):
     p.send_signal(signal.SIGINT)
     # The host must have taken the signal before the FIFO ends, or its
     # worker could go on to the next file first: wait until no thread of it
-    # has SIGINT pending.
+    # has SIGINT pending, then give the handler time to run on a loaded
+    # machine (a thread that took the signal may wait long for a core).
     for _ in range(1000):
         if not sigint_pending(p.pid):
             break
         time.sleep(0.01)
-    time.sleep(0.05)
+    time.sleep(1.0)
     os.close(writer)
     out, _ = p.communicate(timeout=60)
     return p.returncode, out
