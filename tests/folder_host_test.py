@@ -109,24 +109,31 @@ def sigint_pending(pid):
 
 def interrupted(root, *args):
     """Runs the host with a FIFO in the middle of its files, interrupts it
-    while it is blocked on the FIFO, and returns (exit status, stdout)."""
-    fifo = os.path.join(root, "wait.bmp")
+    while it is blocked on the FIFO, and returns (exit status, stdout).  The
+    host reads named files in path order, so the three live in one folder,
+    named to sort around the FIFO."""
+    folder = os.path.join(root, "in")
+    if not os.path.isdir(folder):
+        os.mkdir(folder)
+        shutil.copy(os.path.join(SAMPLES, "plasma24_160x100.bmp"), os.path.join(folder, "a.bmp"))
+        shutil.copy(os.path.join(SAMPLES, "shapes8.pcx"), os.path.join(folder, "c.pcx"))
+    fifo = os.path.join(folder, "b.bmp")
     os.mkfifo(fifo)
-    files = [os.path.join(SAMPLES, "plasma24_160x100.bmp"), fifo, os.path.join(SAMPLES, "shapes8.pcx")]
+    files = [os.path.join(folder, name) for name in ("c.pcx", "b.bmp", "a.bmp")]
     p = subprocess.Popen([CLI, *args, "--jobs", "1", *files], stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, text=True)
     writer = os.open(fifo, os.O_WRONLY)  # returns once the host opened the FIFO
     p.send_signal(signal.SIGINT)
     # The host must have taken the signal before the FIFO ends, or its
     # worker could go on to the next file first: wait until no thread of it
-    # has SIGINT pending, then give the handler time to run on a loaded
-    # machine (a thread that took the signal may wait long for a core).
+    # has SIGINT pending, then give the handler a moment to run.
     for _ in range(1000):
         if not sigint_pending(p.pid):
             break
         time.sleep(0.01)
-    time.sleep(1.0)
+    time.sleep(0.2)
     os.close(writer)
+    os.remove(fifo)
     out, _ = p.communicate(timeout=60)
     return p.returncode, out
 
@@ -135,11 +142,10 @@ def case_interrupt(root):
     rc, out = interrupted(root, "info")
     assert rc == 130, rc
     assert out == "" or out.endswith("\n"), out
-    assert "shapes8.pcx" not in out and all(l.startswith(SAMPLES) for l in out.splitlines()), out
-    os.remove(os.path.join(root, "wait.bmp"))
+    assert "c.pcx" not in out and all(l.startswith(os.path.join(root, "in", "a.bmp")) for l in out.splitlines()), out
     rc, _ = interrupted(root, "sheet", "-o", os.path.join(root, "sheet.html"))
     assert rc == 130, rc
-    assert sorted(os.listdir(root)) == ["wait.bmp"], os.listdir(root)
+    assert os.listdir(root) == ["in"], os.listdir(root)
 
 
 with tempfile.TemporaryDirectory() as root:
