@@ -38,6 +38,14 @@ void RebuildGridOffsets()
 
 unsigned char Clamp(int v) { return static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
+// Puts the larger of two keys first, without a branch.
+inline void PutLargerFirst(int& a, int& b)
+{
+    const int larger = a > b ? a : b;
+    b = a > b ? b : a;
+    a = larger;
+}
+
 // Simplex interpolation of one CMYK pixel: start at the corner of the grid
 // cell holding the input and step one axis at a time, largest fraction
 // first, to the opposite corner, weighting each step by its fraction in
@@ -45,35 +53,31 @@ unsigned char Clamp(int v) { return static_cast<unsigned char>(v < 0 ? 0 : v > 2
 inline void InterpolatePixel(const unsigned char* table, const int32_t* offsets, const unsigned char in[4],
                              unsigned char out[3])
 {
-    int f[4];
-    int32_t b = 0;
-    for (int d = 0; d < 4; ++d) {
-        f[d] = in[d] & 15;
-        b += offsets[16 * d + (in[d] >> 4)];
-    }
-
-    // Three bubble passes; equal fractions keep the lower axis first.
-    int order[4] = {0, 1, 2, 3};
-    for (int pass = 0; pass < 3; ++pass) {
-        for (int i = 0; i < 3 - pass; ++i) {
-            if (f[order[i]] < f[order[i + 1]]) {
-                const int t = order[i];
-                order[i] = order[i + 1];
-                order[i + 1] = t;
-            }
-        }
-    }
+    int32_t b = offsets[in[0] >> 4] + offsets[16 + (in[1] >> 4)] + offsets[32 + (in[2] >> 4)] +
+                offsets[48 + (in[3] >> 4)];
+    // Key = fraction * 4 + (3 - axis): sorting the keys, largest first, orders
+    // the axes by fraction with equal fractions keeping the lower axis first.
+    int k0 = (in[0] & 15) << 2 | 3;
+    int k1 = (in[1] & 15) << 2 | 2;
+    int k2 = (in[2] & 15) << 2 | 1;
+    int k3 = (in[3] & 15) << 2;
+    PutLargerFirst(k0, k1);
+    PutLargerFirst(k2, k3);
+    PutLargerFirst(k0, k2);
+    PutLargerFirst(k1, k3);
+    PutLargerFirst(k1, k2);
+    const int keys[4] = {k0, k1, k2, k3};
 
     const unsigned char* corner = table + b;
     const unsigned char* previous = corner;
-    // Magnitudes stay below 4 * 255 * 15, well within 16 bits.
-    int16_t acc[3] = {0, 0, 0};
+    // Magnitudes stay below 4 * 255 * 15.
+    int acc[3] = {0, 0, 0};
     for (int i = 0; i < 4; ++i) {
-        const int a = order[i];
-        b += kAxisStride[a];
+        const int f = keys[i] >> 2;
+        b += kAxisStride[3 - (keys[i] & 3)];
         const unsigned char* node = table + b;
         for (int t = 0; t < 3; ++t)
-            acc[t] = static_cast<int16_t>(acc[t] + (node[t] - previous[t]) * f[a]);
+            acc[t] += (node[t] - previous[t]) * f;
         previous = node;
     }
     // >> on a negative int is an arithmetic shift (floor division by 16).
