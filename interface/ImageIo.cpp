@@ -298,21 +298,26 @@ void CImageIo::PlaneRowToDib(const unsigned char* const* rows, unsigned char* ou
         break;
     }
     case COLOR_CMYK: {
-        for (uint32_t x = 0; x < m_nDibWidth; ++x, out += 3) {
-            unsigned char in[4] = {rows[0][x], rows[1][x], rows[2][x], rows[3][x]};
-            unsigned char rgb[3] = {0, 0, 0};
+        // Interleaved in runs, converted straight into blue-green-red order.
+        constexpr uint32_t kRun = 256;
+        unsigned char cmyk[4 * kRun];
+        for (uint32_t x = 0; x < m_nDibWidth; x += kRun) {
+            const uint32_t n = m_nDibWidth - x < kRun ? m_nDibWidth - x : kRun;
+            for (uint32_t i = 0; i < n; ++i) {
+                cmyk[4 * i] = rows[0][x + i];
+                cmyk[4 * i + 1] = rows[1][x + i];
+                cmyk[4 * i + 2] = rows[2][x + i];
+                cmyk[4 * i + 3] = rows[3][x + i];
+            }
             TransformArgs args{};
-            args.pIn = in;
-            args.pOut = rgb;
-            args.nInStride = 1;
-            args.nOutStride = 1;
-            args.nCount = 1;
+            args.pIn = cmyk;
+            args.pOut = out + 3 * static_cast<size_t>(x);
+            args.nInStride = static_cast<int32_t>(4 * n);
+            args.nOutStride = static_cast<int32_t>(3 * n);
+            args.nCount = n;
             args.nRows = 1;
             int16_t status = 0;
-            ColourTransform(3, &args, &status);
-            out[0] = rgb[2];
-            out[1] = rgb[1];
-            out[2] = rgb[0];
+            ColourTransform(-2, &args, &status);
         }
         break;
     }
