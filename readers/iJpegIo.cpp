@@ -44,7 +44,7 @@ struct JpegErrorManager {
 struct JpegDecode {
     FILE* stream;
     bool created;
-    long memoryLimit;  // bytes the library may hold in its large buffers
+    bool limitedByFile;  // the buffer limit came from the file's length
     JpegErrorManager err;
     jpeg_decompress_struct cinfo;
 };
@@ -52,12 +52,6 @@ struct JpegDecode {
 bool OpenDecode(JpegDecode* d, const char* path)
 {
     std::memset(d, 0, sizeof *d);
-    // The library's large buffers (for a multi-scan file, the coefficients of
-    // the whole picture) are bounded as a strict image-memory request is: by
-    // half of the physical memory.  A header that claims a larger picture is
-    // refused by the library instead of being allocated and zero-filled.
-    const uint64_t limit = GlobalMemoryStatus().totalPhys / 2;
-    d->memoryLimit = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
     d->stream = std::fopen(path, "rb");
     return d->stream != nullptr;
 }
@@ -82,9 +76,36 @@ void CreateDecompress(JpegDecode* d)
     d->err.pub.error_exit = JpegErrorExit;
     d->created = true;
     jpeg_create_decompress(&d->cinfo);
-    if (d->memoryLimit > 0)
-        d->cinfo.mem->max_memory_to_use = d->memoryLimit;
     jpeg_stdio_src(&d->cinfo, d->stream);
+}
+
+// File bytes from the first scan on; call right after jpeg_read_header.
+uint64_t ScanBytes(JpegDecode* d)
+{
+    const long at = std::ftell(d->stream);
+    struct stat st;
+    const uint64_t length = fstat(fileno(d->stream), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const uint64_t start = at < 0 ? length : static_cast<uint64_t>(at) - d->cinfo.src->bytes_in_buffer;
+    return start < length ? length - start : 0;
+}
+
+// A multi-scan file makes the library keep the coefficients of the whole
+// picture (128 bytes a block) in its "virtual arrays", the only buffers its
+// memory limit governs.  A Huffman-coded file spends at least one bit on
+// every block, so its scans can fill at most 1 KB of coefficients per byte:
+// the library may keep that, or 16 MB for arithmetic-coded and cut-short
+// files, and never more than half of the physical memory.  A 1 KB file that
+// claims a gigapixel picture is refused instead of being allocated.
+void LimitPictureBuffers(JpegDecode* d, uint64_t scanBytes)
+{
+    constexpr uint64_t kFloor = 16u << 20;
+    const uint64_t codable = scanBytes > (UINT64_MAX >> 10) ? UINT64_MAX : scanBytes << 10;
+    uint64_t limit = codable > kFloor ? codable : kFloor;
+    const uint64_t half = GlobalMemoryStatus().totalPhys / 2;
+    d->limitedByFile = half == 0 || limit < half;
+    if (!d->limitedByFile)
+        limit = half;
+    d->cinfo.mem->max_memory_to_use = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
 }
 
 struct JpegHeader {
@@ -106,8 +127,9 @@ Refusal LibraryRefusal(const JpegDecode* d)
         return Refusal::JpegSignature;
     case JERR_INPUT_EMPTY:
         return Refusal::Truncated;
-    case JERR_OUT_OF_MEMORY:
     case JERR_NO_BACKING_STORE:
+        return d->limitedByFile ? Refusal::LargerThanFile : Refusal::OutOfMemory;
+    case JERR_OUT_OF_MEMORY:
         return Refusal::OutOfMemory;
     default:
         return Refusal::JpegLibraryError;
@@ -144,14 +166,8 @@ Refusal DecodeHeader(JpegDecode* d, JpegHeader* h)
         return LibraryRefusal(d);
     CreateDecompress(d);
     jpeg_read_header(&d->cinfo, TRUE);
-    // The header ends where the first scan's data begins.
-    const long at = std::ftell(d->stream);
-    const uint64_t length = [&] {
-        struct stat st;
-        return fstat(fileno(d->stream), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-    }();
-    const uint64_t start = at < 0 ? length : static_cast<uint64_t>(at) - d->cinfo.src->bytes_in_buffer;
-    h->dataBytes = start < length ? length - start : 0;
+    h->dataBytes = ScanBytes(d);
+    LimitPictureBuffers(d, h->dataBytes);
     h->leastBits = LeastCodedBits(&d->cinfo);
     if (g_plainDecode || !jpeg_has_multiple_scans(&d->cinfo))
         jpeg_start_decompress(&d->cinfo);
@@ -188,6 +204,7 @@ Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
         return LibraryRefusal(d);
     CreateDecompress(d);
     jpeg_read_header(&d->cinfo, TRUE);
+    LimitPictureBuffers(d, ScanBytes(d));
 #ifdef JCS_EXTENSIONS
     if (plan->blockRows != nullptr && d->cinfo.out_color_space == JCS_RGB)
         d->cinfo.out_color_space = JCS_EXT_BGR;  // the same samples, in the block's order
