@@ -196,6 +196,12 @@ struct SamplePlan {
     unsigned char* const* blockRows;
 };
 
+void InvertSamples(JSAMPLE* row, JDIMENSION count)
+{
+    for (JDIMENSION n = 0; n < count; ++n)
+        row[n] = static_cast<JSAMPLE>(255 - row[n]);
+}
+
 // Decodes the file scanline by scanline and samples the planned rows into
 // the planes; Refusal::None when the decode reached its end.
 Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
@@ -255,10 +261,8 @@ Refusal DecodeRows(JpegDecode* d, const SamplePlan* plan)
             return Refusal::Truncated;  // the stdio source never suspends; stay bounded anyway
         if (taken) {
             JSAMPLE* row = buffer[0];
-            if (plan->invert) {
-                for (JDIMENSION n = 0; n < rowSamples; ++n)
-                    row[n] = static_cast<JSAMPLE>(255 - row[n]);
-            }
+            if (plan->invert)
+                InvertSamples(row, rowSamples);
             plan->io->SampleRow(next, row, plan->planes);
             ++next;
         }
