@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs one fuzzing campaign: fuzz/campaign.sh FORMAT SECONDS
+# Runs one fuzzing campaign: fuzz/campaign.sh FORMAT SECONDS [RUNS]
 #   FORMAT  an extension with a reader (bmp rle gif jpg png pcx tga psd eps pcd
 #           sct pxr awd tif), cvt for the colour-table loader, or all (the
 #           first input byte chooses the extension)
@@ -7,10 +7,12 @@
 # grows the working corpus fuzz-runs/FORMAT/corpus from fuzz/corpus/FORMAT and
 # leaves findings (crash-*, leak-*, oom-*, timeout-*) in fuzz-runs/FORMAT/.
 # An allocation over 300 MB or a resident size over 600 MB is a finding.
+# The campaign ends after SECONDS, or after RUNS executions when given.
 set -eu
-[ $# -eq 2 ] || { echo "usage: $0 FORMAT SECONDS" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: $0 FORMAT SECONDS [RUNS]" >&2; exit 2; }
 format=$1
 seconds=$2
+runs=${3:--1}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 run=$root/fuzz-runs/$format
@@ -35,7 +37,7 @@ fi
 
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    "$build/fuzz/quorvel_fuzz" -max_total_time="$seconds" -rss_limit_mb=600 -malloc_limit_mb=300 \
+    "$build/fuzz/quorvel_fuzz" -max_total_time="$seconds" -runs="$runs" -rss_limit_mb=600 -malloc_limit_mb=300 \
     -timeout=10 -max_len=65536 -print_final_stats=1 -artifact_prefix="$run/" $dict \
     "$run/corpus" $seeds 2>&1 | tee "$run/log.txt" | grep -E '^#[0-9]+ +(INITED|DONE|pulse)|^==|ERROR|stat::' || true
 ls "$run" | grep -E '^(crash|leak|oom|timeout|slow-unit)-' || echo "no findings"
