@@ -252,22 +252,25 @@ int RgbaPreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
 // 32 bits, 64-bit floating point) and signed or floating-point samples.
 class SampleRows {
 public:
-    SampleRows(TIFF* tif, uint32_t bits, uint16_t format, uint16_t spp, bool separate)
-        : m_tif(tif), m_bits(bits), m_format(format), m_spp(spp), m_separate(separate)
+    // Of separate planes, only the first `channels` are read.
+    SampleRows(TIFF* tif, uint32_t bits, uint16_t format, uint16_t spp, uint32_t channels, bool separate)
+        : m_tif(tif), m_bits(bits), m_format(format), m_spp(spp), m_channels(channels), m_separate(separate)
     {
     }
 
-    // Prepares the band buffers; false when the layout is not one this reads.
-    bool Init(uint32_t width, uint32_t height)
+    // Prepares the band buffers.  UnsupportedDepth when the layout is not one
+    // this reads; LargerThanFile when the bands would hold more bytes than
+    // `decodable`, what the file's data can decode to.
+    Refusal Init(uint32_t width, uint32_t height, uint64_t decodable)
     {
         m_width = width;
         m_tiled = TIFFIsTiled(m_tif) != 0;
         const bool whole = m_bits == 8 || m_bits == 16 || m_bits == 32 || m_bits == 64;
         if (m_bits == 0)
-            return false;
+            return Refusal::UnsupportedDepth;
         if (m_format == SAMPLEFORMAT_IEEEFP ? (m_bits != 32 && m_bits != 64) : (!whole && m_bits > 16))
-            return false;
-        const uint64_t planes = m_separate ? m_spp : 1;
+            return Refusal::UnsupportedDepth;
+        const uint64_t planes = m_separate ? m_channels : 1;
         uint64_t bandRowBytes = 0;
         if (m_tiled) {
             m_tileWidth = Field32(m_tif, TIFFTAG_TILEWIDTH, 0);
@@ -275,7 +278,7 @@ public:
             m_tileRowBytes = static_cast<uint64_t>(TIFFTileRowSize64(m_tif));
             if (m_tileWidth == 0 || m_bandRows == 0 || m_tileRowBytes == 0 ||
                 m_tileRowBytes * 8 != static_cast<uint64_t>(m_tileWidth) * m_bits * (m_separate ? 1 : m_spp))
-                return false;
+                return Refusal::UnsupportedDepth;
             m_tilesAcross = (width + m_tileWidth - 1) / m_tileWidth;
             bandRowBytes = m_tileRowBytes * m_tilesAcross;
         } else {
@@ -287,16 +290,18 @@ public:
         m_rowBytes = bandRowBytes;
         // Every plane's band together within libtiff's own allocation limit.
         if (bandRowBytes == 0 || bandRowBytes > static_cast<uint64_t>(LIBTIFF_ALLOC_LIMIT) / m_bandRows / planes)
-            return false;
+            return Refusal::UnsupportedDepth;
         const uint64_t bandBytes = bandRowBytes * m_bandRows;
+        if (bandBytes * planes > decodable)
+            return Refusal::LargerThanFile;
         try {
             m_bands.assign(planes, std::vector<unsigned char>(static_cast<size_t>(bandBytes)));
             if (m_tiled)
                 m_tile.resize(static_cast<size_t>(TIFFTileSize64(m_tif)));
         } catch (const std::bad_alloc&) {
-            return false;
+            return Refusal::OutOfMemory;
         }
-        return true;
+        return Refusal::None;
     }
 
     // Row r of every plane in the band buffers; false on a decoding error.
@@ -384,6 +389,7 @@ private:
     uint32_t m_bits;
     uint16_t m_format;
     uint16_t m_spp;
+    uint32_t m_channels;
     bool m_separate;
     bool m_tiled = false;
     uint32_t m_width = 0;
@@ -407,9 +413,12 @@ int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
          photometric != PHOTOMETRIC_RGB) || spp < channels)
         return io.Refuse(Refusal::UnsupportedColour);
     SampleRows source(tif, Field16Defaulted(tif, TIFFTAG_BITSPERSAMPLE), Field16Defaulted(tif, TIFFTAG_SAMPLEFORMAT),
-                      spp, Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE);
-    if (!source.Init(io.m_nWidth, io.m_nHeight))
-        return io.Refuse(lib.Failed() ? Refusal::TiffLibraryError : Refusal::UnsupportedDepth);
+                      spp, channels, Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE);
+    const uint64_t length = io.m_file.GetLength();
+    const uint64_t decodable = length > UINT64_MAX / CODEC_EXPANSION ? UINT64_MAX : length * CODEC_EXPANSION;
+    const Refusal why = source.Init(io.m_nWidth, io.m_nHeight, decodable);
+    if (why != Refusal::None)
+        return io.Refuse(lib.Failed() ? Refusal::TiffLibraryError : why);
     const auto& rows = build.Rows();
     const auto& columns = build.Columns();
     for (size_t k = 0; k < rows.size(); ++k) {
