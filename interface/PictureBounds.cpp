@@ -1,15 +1,11 @@
 #include "PictureBounds.h"
 
-namespace {
-
 uint64_t SaturatingMul(uint64_t a, uint64_t b)
 {
     if (a != 0 && b > UINT64_MAX / a)
         return UINT64_MAX;
     return a * b;
 }
-
-}  // namespace
 
 uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignment)
 {

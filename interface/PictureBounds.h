@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// a * b, or UINT64_MAX when the product does not fit.
+uint64_t SaturatingMul(uint64_t a, uint64_t b);
+
 struct PictureBounds {
     uint32_t width = 0;
     uint32_t height = 0;

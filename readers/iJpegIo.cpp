@@ -99,7 +99,7 @@ uint64_t ScanBytes(JpegDecode* d)
 void LimitPictureBuffers(JpegDecode* d, uint64_t scanBytes)
 {
     constexpr uint64_t kFloor = 16u << 20;
-    const uint64_t codable = scanBytes > (UINT64_MAX >> 10) ? UINT64_MAX : scanBytes << 10;
+    const uint64_t codable = SaturatingMul(scanBytes, 1024);
     uint64_t limit = codable > kFloor ? codable : kFloor;
     const uint64_t half = GlobalMemoryStatus().totalPhys / 2;
     d->limitedByFile = half == 0 || limit < half;

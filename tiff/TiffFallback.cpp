@@ -414,9 +414,8 @@ int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
         return io.Refuse(Refusal::UnsupportedColour);
     SampleRows source(tif, Field16Defaulted(tif, TIFFTAG_BITSPERSAMPLE), Field16Defaulted(tif, TIFFTAG_SAMPLEFORMAT),
                       spp, channels, Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE);
-    const uint64_t length = io.m_file.GetLength();
-    const uint64_t decodable = length > UINT64_MAX / CODEC_EXPANSION ? UINT64_MAX : length * CODEC_EXPANSION;
-    const Refusal why = source.Init(io.m_nWidth, io.m_nHeight, decodable);
+    const Refusal why =
+        source.Init(io.m_nWidth, io.m_nHeight, SaturatingMul(io.m_file.GetLength(), CODEC_EXPANSION));
     if (why != Refusal::None)
         return io.Refuse(lib.Failed() ? Refusal::TiffLibraryError : why);
     const auto& rows = build.Rows();
