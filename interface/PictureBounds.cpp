@@ -15,6 +15,12 @@ uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignmen
     return (bytes + alignment - 1) / alignment * alignment;
 }
 
+uint64_t PreviewBlockBytes(uint32_t width, uint32_t height)
+{
+    const uint64_t stride = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
+    return SaturatingMul(stride, height);
+}
+
 Refusal CheckPictureBounds(const PictureBounds& b)
 {
     if (b.width == 0 || b.height == 0)
@@ -29,9 +35,7 @@ Refusal CheckPictureBounds(const PictureBounds& b)
     if (b.fullSize) {
         if (SaturatingMul(rowBytes, b.height) > decodable)
             return Refusal::LargerThanFile;
-        // The 24-bit preview block, rows padded to 4 bytes.
-        const uint64_t stride = ((static_cast<uint64_t>(b.width) * 24 + 31) / 32) * 4;
-        if (SaturatingMul(stride, b.height) > UINT32_MAX)
+        if (PreviewBlockBytes(b.width, b.height) > UINT32_MAX)
             return Refusal::PictureTooLarge;
     }
     return Refusal::None;

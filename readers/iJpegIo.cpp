@@ -108,6 +108,9 @@ void LimitPictureBuffers(JpegDecode* d, uint64_t scanBytes)
     d->cinfo.mem->max_memory_to_use = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
 }
 
+// Largest full-size block an arithmetic-coded file gets whatever its length.
+constexpr uint64_t kUnboundedCodingBlock = 64u << 20;
+
 struct JpegHeader {
     uint32_t width;
     uint32_t height;
@@ -349,9 +352,17 @@ int CJpegIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
         bounds.height = m_nHeight;
         bounds.bitsPerPixel = 8u * m_nSamplesPerPixel;
         bounds.dataBytes = m_nDataBytes;
-        // Decoded bytes per coded byte at best, rounded up.
+        // Decoded bytes per coded byte at best, rounded up.  Arithmetic
+        // coding has no such floor: a picture whose block is small enough
+        // passes whatever its length, as a uniform one codes to a few bytes;
+        // a larger one is weighed like the other codings without a bound.
         const uint64_t decodedBits = 8 * static_cast<uint64_t>(m_nWidth) * m_nHeight * m_nSamplesPerPixel;
-        bounds.expansion = m_nLeastBits == 0 ? UINT64_MAX : (decodedBits + m_nLeastBits - 1) / m_nLeastBits;
+        if (m_nLeastBits != 0)
+            bounds.expansion = (decodedBits + m_nLeastBits - 1) / m_nLeastBits;
+        else if (PreviewBlockBytes(m_nWidth, m_nHeight) <= kUnboundedCodingBlock)
+            bounds.expansion = UINT64_MAX;
+        else
+            bounds.expansion = CODEC_EXPANSION;
         bounds.fullSize = true;
         const Refusal why = CheckPictureBounds(bounds);
         if (why != Refusal::None)

@@ -673,8 +673,8 @@ TEST(JpegIo, FullSizeNeedsAFileLongEnoughForThePicture)
     // Optimised Huffman tables code a uniform block in exactly two bits;
     // arithmetic coding in next to nothing (the whole file is 214 bytes).
     const std::string optimised = UniformJpeg(dir, "optimised.jpg", "-optimize");
-    for (const std::string& path : {optimised, UniformJpeg(dir, "progressive.jpg", "-progressive"),
-                                    UniformJpeg(dir, "arithmetic.jpg", "-arithmetic"),
+    const std::string arithmetic = UniformJpeg(dir, "arithmetic.jpg", "-arithmetic");
+    for (const std::string& path : {optimised, UniformJpeg(dir, "progressive.jpg", "-progressive"), arithmetic,
                                     UniformJpeg(dir, "arithmetic_progressive.jpg", "-arithmetic -progressive")}) {
         ImageSummary summary{};
         Refusal why = Refusal::None;
@@ -686,6 +686,23 @@ TEST(JpegIo, FullSizeNeedsAFileLongEnoughForThePicture)
         EXPECT_NEAR(px[1], 120, 2);
         EXPECT_NEAR(px[2], 200, 2);
         QuorvelFreePreview(summary.pPreviewBits);
+    }
+    // Past a 64 MiB block an arithmetic-coded file is weighed like the
+    // codings without a bound: 214 bytes claiming 20000 x 20000 is refused.
+    const std::string arithmeticLiar = EditedCopy(dir, arithmetic, "arithmetic_liar.jpg", [](std::vector<uint8_t>& b) {
+        const size_t sof = FindMarker(b, 0xC9);
+        ASSERT_NE(sof, std::string::npos);
+        b[sof + 5] = 0x4E, b[sof + 6] = 0x20;
+        b[sof + 7] = 0x4E, b[sof + 8] = 0x20;
+    });
+    {
+        FakeMemory memory(64 * 1024 * MiB, 64 * 1024 * MiB);
+        ImageSummary summary{};
+        Refusal why = Refusal::None;
+        EXPECT_EQ(GetQuorvelWithReason(arithmeticLiar.c_str(), &summary, 2, dir.path().c_str(), &why), 0);
+        EXPECT_EQ(why, Refusal::LargerThanFile);
+        for (size_t bytes : FakeMemory::requests)
+            EXPECT_LT(bytes, 1 * MiB);
     }
     // The same file missing its last kilobyte cannot hold every block: its
     // fitted preview still shows the decoder's filler.

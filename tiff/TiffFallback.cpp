@@ -24,9 +24,6 @@ namespace {
 constexpr tmsize_t LIBTIFF_ALLOC_LIMIT = 256 * 1024 * 1024;
 // Largest block of RGBA rows decoded at once.
 constexpr uint64_t RASTER_LIMIT = 16 * 1024 * 1024;
-// Most decoded bytes one stored byte is taken to become (LZW, Deflate, JPEG
-// and fax pages stay far below it) when a picture is weighed against its file.
-constexpr uint64_t CODEC_EXPANSION = 4096;
 
 struct Client {
     CFile* file = nullptr;
