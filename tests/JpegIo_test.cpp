@@ -651,23 +651,26 @@ std::string UniformJpeg(const TempDir& dir, const char* name, const char* option
 TEST(JpegIo, FullSizeNeedsAFileLongEnoughForThePicture)
 {
     TempDir dir;
-    // 5.9 KB of 333 x 250 pixels claiming 20000 x 20000 (a 1.2 GB block).
-    const std::string liar = EditedCopy(dir, Fixture("jpeg_420.jpg"), "liar.jpg", [](std::vector<uint8_t>& b) {
-        const size_t sof = FindMarker(b, 0xC0);
-        ASSERT_NE(sof, std::string::npos);
-        b[sof + 5] = 0x4E, b[sof + 6] = 0x20;  // height
-        b[sof + 7] = 0x4E, b[sof + 8] = 0x20;  // width
-    });
-    {
+    // A copy of `from` whose frame header (marker `sof`) claims 20000 x 20000
+    // (a 1.2 GB block): its size is still read, its full-size preview is
+    // refused before anything large is asked for.
+    const auto expectLiarRefused = [&dir](const std::string& from, const char* name, uint8_t sof) {
+        const std::string liar = EditedCopy(dir, from, name, [sof](std::vector<uint8_t>& b) {
+            const size_t at = FindMarker(b, sof);
+            ASSERT_NE(at, std::string::npos);
+            b[at + 5] = 0x4E, b[at + 6] = 0x20;  // height
+            b[at + 7] = 0x4E, b[at + 8] = 0x20;  // width
+        });
         FakeMemory memory(64 * 1024 * MiB, 64 * 1024 * MiB);
         ImageSummary summary{};
         Refusal why = Refusal::None;
-        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 2, dir.path().c_str(), &why), 0);
-        EXPECT_EQ(why, Refusal::LargerThanFile);
+        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 2, dir.path().c_str(), &why), 0) << name;
+        EXPECT_EQ(why, Refusal::LargerThanFile) << name;
         for (size_t bytes : FakeMemory::requests)
-            EXPECT_LT(bytes, 1 * MiB);
-        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 0, dir.path().c_str(), &why), 1);
-    }
+            EXPECT_LT(bytes, 1 * MiB) << name;
+        EXPECT_EQ(GetQuorvelWithReason(liar.c_str(), &summary, 0, dir.path().c_str(), &why), 1) << name;
+    };
+    expectLiarRefused(Fixture("jpeg_420.jpg"), "liar.jpg", 0xC0);  // 5.9 KB of 333 x 250 pixels
 
     QUORVEL_REQUIRE_TOOL("cjpeg");
     // Optimised Huffman tables code a uniform block in exactly two bits;
@@ -689,22 +692,8 @@ TEST(JpegIo, FullSizeNeedsAFileLongEnoughForThePicture)
     }
     // Past a 64 MiB block an arithmetic-coded file is weighed like the
     // codings without a bound: 214 bytes claiming 20000 x 20000 is refused.
-    const std::string arithmeticLiar = EditedCopy(dir, arithmetic, "arithmetic_liar.jpg", [](std::vector<uint8_t>& b) {
-        const size_t sof = FindMarker(b, 0xC9);
-        ASSERT_NE(sof, std::string::npos);
-        b[sof + 5] = 0x4E, b[sof + 6] = 0x20;
-        b[sof + 7] = 0x4E, b[sof + 8] = 0x20;
-    });
-    {
-        FakeMemory memory(64 * 1024 * MiB, 64 * 1024 * MiB);
-        ImageSummary summary{};
-        Refusal why = Refusal::None;
-        EXPECT_EQ(GetQuorvelWithReason(arithmeticLiar.c_str(), &summary, 2, dir.path().c_str(), &why), 0);
-        EXPECT_EQ(why, Refusal::LargerThanFile);
-        for (size_t bytes : FakeMemory::requests)
-            EXPECT_LT(bytes, 1 * MiB);
-    }
-    // The same file missing its last kilobyte cannot hold every block: its
+    expectLiarRefused(arithmetic, "arithmetic_liar.jpg", 0xC9);
+    // The optimised file missing its last kilobyte cannot hold every block: its
     // fitted preview still shows the decoder's filler.
     const std::string cut = EditedCopy(dir, optimised, "cut.jpg", [](std::vector<uint8_t>& b) {
         b.resize(b.size() - 1024);
