@@ -191,6 +191,13 @@ int RgbaPreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
     } end{&img};
     // Rows in stored order, columns as stored, as the own decoders give them.
     img.req_orientation = img.orientation;
+    // The library decodes a whole strip or tile (one per plane when planes
+    // are separate) before handing over any row: weigh it against the file.
+    const uint64_t unitBytes = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    const uint64_t planes =
+        Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE ? Field16Defaulted(tif, TIFFTAG_SAMPLESPERPIXEL) : 1;
+    if (SaturatingMul(unitBytes, planes) > SaturatingMul(io.m_file.GetLength(), CODEC_EXPANSION))
+        return io.Refuse(Refusal::LargerThanFile);
 
     const uint32_t width = io.m_nWidth;
     const uint32_t height = io.m_nHeight;
