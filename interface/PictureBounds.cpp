@@ -1,5 +1,7 @@
 #include "PictureBounds.h"
 
+#include "ImageIo.h"
+
 uint64_t SaturatingMul(uint64_t a, uint64_t b)
 {
     if (a != 0 && b > UINT64_MAX / a)
@@ -13,12 +15,6 @@ uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignmen
     if (alignment <= 1)
         return bytes;
     return (bytes + alignment - 1) / alignment * alignment;
-}
-
-uint64_t PreviewBlockBytes(uint32_t width, uint32_t height)
-{
-    const uint64_t stride = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
-    return SaturatingMul(stride, height);
 }
 
 Refusal CheckPictureBounds(const PictureBounds& b)
@@ -35,7 +31,8 @@ Refusal CheckPictureBounds(const PictureBounds& b)
     if (b.fullSize) {
         if (SaturatingMul(rowBytes, b.height) > decodable)
             return Refusal::LargerThanFile;
-        if (PreviewBlockBytes(b.width, b.height) > UINT32_MAX)
+        uint32_t blockBytes = 0;
+        if (!PreviewBlockBytes(b.width, b.height, &blockBytes))
             return Refusal::PictureTooLarge;
     }
     return Refusal::None;

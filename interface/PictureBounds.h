@@ -13,9 +13,6 @@ uint64_t SaturatingMul(uint64_t a, uint64_t b);
 // tighter bound of its own (libtiff's codecs, arithmetic-coded JPEG).
 constexpr uint64_t CODEC_EXPANSION = 4096;
 
-// Bytes of the 24-bit preview block of a picture: rows padded to 4 bytes.
-uint64_t PreviewBlockBytes(uint32_t width, uint32_t height);
-
 struct PictureBounds {
     uint32_t width = 0;
     uint32_t height = 0;

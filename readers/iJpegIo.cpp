@@ -359,7 +359,7 @@ int CJpegIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
         const uint64_t decodedBits = 8 * static_cast<uint64_t>(m_nWidth) * m_nHeight * m_nSamplesPerPixel;
         if (m_nLeastBits != 0)
             bounds.expansion = (decodedBits + m_nLeastBits - 1) / m_nLeastBits;
-        else if (PreviewBlockBytes(m_nWidth, m_nHeight) <= kUnboundedCodingBlock)
+        else if (uint32_t block = 0; PreviewBlockBytes(m_nWidth, m_nHeight, &block) && block <= kUnboundedCodingBlock)
             bounds.expansion = UINT64_MAX;
         else
             bounds.expansion = CODEC_EXPANSION;

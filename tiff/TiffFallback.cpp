@@ -191,13 +191,6 @@ int RgbaPreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
     } end{&img};
     // Rows in stored order, columns as stored, as the own decoders give them.
     img.req_orientation = img.orientation;
-    // The library decodes a whole strip or tile (one per plane when planes
-    // are separate) before handing over any row: weigh it against the file.
-    const uint64_t unitBytes = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
-    const uint64_t planes =
-        Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE ? Field16Defaulted(tif, TIFFTAG_SAMPLESPERPIXEL) : 1;
-    if (SaturatingMul(unitBytes, planes) > SaturatingMul(io.m_file.GetLength(), CODEC_EXPANSION))
-        return io.Refuse(Refusal::LargerThanFile);
 
     const uint32_t width = io.m_nWidth;
     const uint32_t height = io.m_nHeight;
@@ -407,7 +400,8 @@ private:
     std::vector<unsigned char> m_tile;
 };
 
-int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
+// `decodable`: the most bytes the file's data may decode to.
+int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build, uint64_t decodable)
 {
     TIFF* tif = lib.get();
     const uint16_t photometric = Field16Defaulted(tif, TIFFTAG_PHOTOMETRIC);
@@ -418,8 +412,7 @@ int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
         return io.Refuse(Refusal::UnsupportedColour);
     SampleRows source(tif, Field16Defaulted(tif, TIFFTAG_BITSPERSAMPLE), Field16Defaulted(tif, TIFFTAG_SAMPLEFORMAT),
                       spp, channels, Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE);
-    const Refusal why =
-        source.Init(io.m_nWidth, io.m_nHeight, SaturatingMul(io.m_file.GetLength(), CODEC_EXPANSION));
+    const Refusal why = source.Init(io.m_nWidth, io.m_nHeight, decodable);
     if (why != Refusal::None)
         return io.Refuse(lib.Failed() ? Refusal::TiffLibraryError : why);
     const auto& rows = build.Rows();
@@ -506,6 +499,17 @@ int TiffFallbackPreview(CTiffIo& io, int32_t* width, int32_t* height, unsigned c
         const Refusal why = CheckPictureBounds(bounds);
         if (why != Refusal::None)
             return io.Refuse(why);
+        // The RGBA interface decodes a whole strip or tile (one per plane
+        // when planes are separate) before it hands over any row.
+        const uint64_t decodable = SaturatingMul(bounds.dataBytes, CODEC_EXPANSION);
+        const bool rgba = RgbaTakes(tif);
+        if (rgba) {
+            const uint64_t unitBytes = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+            const bool separate = Field16Defaulted(tif, TIFFTAG_PLANARCONFIG) == PLANARCONFIG_SEPARATE;
+            const uint64_t planes = separate ? Field16Defaulted(tif, TIFFTAG_SAMPLESPERPIXEL) : 1;
+            if (SaturatingMul(unitBytes, planes) > decodable)
+                return io.Refuse(Refusal::LargerThanFile);
+        }
 
         io.ComputeDibSize();
         uint32_t blockBytes = 0;
@@ -515,7 +519,7 @@ int TiffFallbackPreview(CTiffIo& io, int32_t* width, int32_t* height, unsigned c
         if (!block.Alloc(blockBytes, 1))
             return io.Refuse(Refusal::OutOfMemory);
         PreviewBuild build(io, block.get());
-        const int ok = RgbaTakes(tif) ? RgbaPreview(io, lib, build) : SamplePreview(io, lib, build);
+        const int ok = rgba ? RgbaPreview(io, lib, build) : SamplePreview(io, lib, build, decodable);
         if (!ok || lib.Failed())
             return io.Refuse(Refusal::TiffLibraryError);
         *width = static_cast<int32_t>(io.m_nDibWidth);
