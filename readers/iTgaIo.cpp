@@ -4,6 +4,7 @@
 #include "PictureBounds.h"
 #include "StepPreview.h"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -238,6 +239,7 @@ int CTgaIo::ReadHeader()
     const uint32_t entryBytes = (entryBits + 7) / 8;
     const uint32_t depth = m_header[16];
     m_bTopDown = (m_header[17] & 0x20) != 0;
+    m_bRightToLeft = (m_header[17] & 0x10) != 0;
 
     // Run-length types hold the same pixels as their uncompressed types.
     const uint32_t storedType = m_header[2];
@@ -324,8 +326,13 @@ uint32_t CTgaIo::PixelBytes() const
 void CTgaIo::FormRow(const unsigned char* row, uint32_t step, uint32_t count, unsigned char* out) const
 {
     const uint32_t bytes = PixelBytes();
-    const size_t advance = static_cast<size_t>(step) * bytes;
+    // A row stored right pixel first is walked from its end, so the preview
+    // reads left to right like the picture.
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(step) * bytes;
+    const ptrdiff_t advance = m_bRightToLeft ? -stride : stride;
     const unsigned char* in = row;
+    if (m_bRightToLeft && count != 0)
+        in += static_cast<ptrdiff_t>(count - 1) * stride;
     switch (m_nImageType) {
     case TGA_MAPPED:
         for (uint32_t j = 0; j < count; ++j, in += advance, out += 3) {

@@ -11,7 +11,9 @@
 // side passes 200, unless full size).  Stored row k is picture row k, or
 // height - 1 - k when stored bottom row first; preview row i (from the
 // preview's own first row in stored order) shows stored row i * step.
-inline PreviewSampling StepSampling(uint32_t width, uint32_t height, bool fullSize, bool storedBottomUp)
+// Columns stored right pixel first are taken the same way from the right.
+inline PreviewSampling StepSampling(uint32_t width, uint32_t height, bool fullSize, bool storedBottomUp,
+                                    bool storedRightToLeft = false)
 {
     uint32_t step = 1;
     if (!fullSize && (width > 200 || height > 200))
@@ -20,7 +22,7 @@ inline PreviewSampling StepSampling(uint32_t width, uint32_t height, bool fullSi
     const uint32_t h = height / step == 0 ? 1 : height / step;
     PreviewSampling s;
     for (uint32_t x = 0; x < w; ++x)
-        s.columns.push_back(x * step);
+        s.columns.push_back(storedRightToLeft ? width - 1 - (w - 1 - x) * step : x * step);
     for (uint32_t y = 0; y < h; ++y) {
         // Preview row y from the top; in a bottom-up file it is preview row
         // h - 1 - y in stored order.

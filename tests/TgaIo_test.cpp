@@ -65,7 +65,9 @@ TEST(TgaIo, FixturesMatchIndependentDecoders)
     // Pillow reads no 15-bit depth: it decodes a copy marked 16-bit, the
     // same 5-5-5 pixels.  Pillow 9.4 refuses a run packet that crosses a row
     // end, so those files go to tgatoppm.
-    enum Oracle { Pillow, PillowAs16, Tgatoppm };
+    // PillowRight decodes a copy whose descriptor also says right pixel
+    // first (Pillow and ImageMagick's auto-orient both mirror such rows).
+    enum Oracle { Pillow, PillowAs16, PillowRight, Tgatoppm };
     struct Case {
         const char* name;
         Oracle oracle;
@@ -90,24 +92,31 @@ TEST(TgaIo, FixturesMatchIndependentDecoders)
         {"tga16_hand_rle_rawcross_37x23.tga", Pillow, false}, {"tga8_hand_rle_map16_37x23.tga", Pillow, true},
         {"tga24_hand_rle_cross_37x23.tga", Tgatoppm, true}, {"tga8_hand_rle_grey_cross_37x23.tga", Tgatoppm, false},
         {"tga15_hand_rle_cross_37x23.tga", Tgatoppm, true, 1},
+        // Right to left, bottom-up and top-down, with a step in each direction.
+        {"tga24_im_rle_203x9.tga", PillowRight, true},  {"tga24_pil_top_7x251.tga", PillowRight, false},
     };
     TempDir dir;
     for (const Case& c : cases) {
         const std::string path = TestData(c.name);
         RgbImage reference;
-        if (c.oracle == PillowAs16) {
-            std::vector<uint8_t> twin = ReadFileBytes(path);
-            ASSERT_GT(twin.size(), 18u);
-            twin[16] = 16;
-            ASSERT_TRUE(WriteFileBytes(dir.File("twin.tga"), twin));
+        const bool twin = c.oracle == PillowAs16 || c.oracle == PillowRight;
+        const std::string read = twin ? dir.File("twin.tga") : path;
+        if (twin) {
+            std::vector<uint8_t> bytes = ReadFileBytes(path);
+            ASSERT_GT(bytes.size(), 18u);
+            if (c.oracle == PillowAs16)
+                bytes[16] = 16;
+            else
+                bytes[17] |= 0x10;
+            ASSERT_TRUE(WriteFileBytes(read, bytes));
         }
-        ASSERT_TRUE(c.oracle == Pillow       ? DecodeWithPillow(path, &reference)
-                    : c.oracle == PillowAs16 ? DecodeWithPillow(dir.File("twin.tga"), &reference)
-                                             : DecodeWithCommand("tgatoppm '" + path + "'", &reference))
+        ASSERT_TRUE(c.oracle == Tgatoppm ? DecodeWithCommand("tgatoppm '" + path + "'", &reference)
+                                         : DecodeWithPillow(read, &reference))
             << c.name;
         for (int mode : {1, 2})
-            EXPECT_TRUE(PreviewMatches(path, mode, reference,
-                                       StepSampling(reference.width, reference.height, mode == 2, c.bottomUp),
+            EXPECT_TRUE(PreviewMatches(c.oracle == PillowRight ? read : path, mode, reference,
+                                       StepSampling(reference.width, reference.height, mode == 2, c.bottomUp,
+                                                    c.oracle == PillowRight),
                                        c.tolerance))
                 << c.name << " mode " << mode;
     }
