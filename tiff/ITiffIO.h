@@ -102,6 +102,9 @@ public:
     LzwBitWriter* m_pLzwOut = nullptr;    // code packer of the LZW writer
     int32_t m_bIntel = 1;                 // 1: "II" little-endian; 0: "MM" big-endian
     int32_t m_nSampleFormat = TIFF_SAMPLE_FORMAT_UINT;  // of the first sample
+    // FillOrder 2: every stored pixel byte holds its bits lowest first, so
+    // it is reversed as it is read, before any decoding.
+    bool m_bBitsReversed = false;
     // Files the own decoders refuse are read through libtiff (when built
     // with it); ConvertBWTiff keeps to the own decoders.
     bool m_bLibTiffFallback = true;
@@ -132,8 +135,9 @@ private:
     uint32_t StripsPerPlane() const;
     // Stored bytes of strip s that lie inside the file.
     uint32_t StripBytesInFile(uint32_t strip, uint64_t fileLength) const;
-    // Reads `count` bytes at `offset`; missing bytes past the end of the
-    // file are zero.  Returns the number of bytes actually read.
+    // Reads `count` pixel-data bytes at `offset` (bit order put right);
+    // missing bytes past the end of the file are zero.  Returns the number
+    // of bytes actually read.
     uint32_t ReadAt(uint64_t offset, unsigned char* buffer, uint32_t count);
     // Row readers shared by the preview and the full read; each hands the
     // rows the sink wants to it and records its reason when it fails.

@@ -198,6 +198,9 @@ int CTiffIo::ReadOwnHeader()
                     m_fYRes *= 2.53995f;
                 }
                 break;
+            case TIFF_TAG_FILL_ORDER:
+                m_bBitsReversed = e.value == TIFF_FILL_ORDER_LOW_BIT_FIRST;
+                break;
             case TIFF_TAG_PREDICTOR:
                 m_nPredictor = static_cast<int32_t>(e.field & 0xFFFF);
                 break;

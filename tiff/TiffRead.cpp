@@ -7,6 +7,7 @@
 #include "TiffRowSink.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -35,6 +36,23 @@ uint64_t LzwMostBytes(uint64_t bytes)
     if (codes <= table)
         return codes * (codes + 1) / 2;
     return table * (table + 1) / 2 + (codes - table) * table;
+}
+
+// Reverses the bit order of each of `count` bytes.
+void ReverseBits(unsigned char* bytes, uint32_t count)
+{
+    static const auto table = [] {
+        std::array<unsigned char, 256> t{};
+        for (uint32_t v = 0; v < 256; ++v) {
+            uint32_t r = 0;
+            for (uint32_t b = 0; b < 8; ++b)
+                r |= ((v >> b) & 1u) << (7 - b);
+            t[v] = static_cast<unsigned char>(r);
+        }
+        return t;
+    }();
+    for (uint32_t i = 0; i < count; ++i)
+        bytes[i] = table[bytes[i]];
 }
 
 bool IsColour(const CTiffIo& io) { return io.m_nColorMode == COLOR_RGB || io.m_nColorMode == COLOR_CMYK; }
@@ -337,6 +355,8 @@ uint32_t CTiffIo::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t count)
     }
     if (got < count)
         std::memset(buffer + got, 0, count - got);
+    if (m_bBitsReversed)
+        ReverseBits(buffer, got);
     return got;
 }
 

@@ -10,6 +10,7 @@ enum TiffTag : uint16_t {
     TIFF_TAG_BITS_PER_SAMPLE = 258,
     TIFF_TAG_COMPRESSION = 259,
     TIFF_TAG_PHOTOMETRIC = 262,
+    TIFF_TAG_FILL_ORDER = 266,
     TIFF_TAG_STRIP_OFFSETS = 273,
     TIFF_TAG_SAMPLES_PER_PIXEL = 277,
     TIFF_TAG_ROWS_PER_STRIP = 278,
@@ -51,6 +52,9 @@ constexpr uint32_t TIFF_PHOTOMETRIC_BLACK_IS_ZERO = 1;
 constexpr uint32_t TIFF_PHOTOMETRIC_RGB = 2;
 constexpr uint32_t TIFF_PHOTOMETRIC_PALETTE = 3;
 constexpr uint32_t TIFF_PHOTOMETRIC_SEPARATED = 5;
+
+// FillOrder: the bits of each stored byte run lowest first.
+constexpr uint32_t TIFF_FILL_ORDER_LOW_BIT_FIRST = 2;
 
 // PlanarConfiguration values.
 constexpr uint32_t TIFF_PLANAR_CHUNKY = 1;
