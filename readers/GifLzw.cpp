@@ -2,14 +2,17 @@
 
 bool GifLzwDecoder::Start(unsigned minimumCodeSize)
 {
-    if (minimumCodeSize < 1 || minimumCodeSize > 8) {
+    // Up to 11 leaves the clear and end codes inside the table.  Writers may
+    // use sizes past 8 though their pixels stay bytes; a root code past 255
+    // is treated as a broken stream when it comes.
+    if (minimumCodeSize < 1 || minimumCodeSize > kMaxCodeBits - 1) {
         m_status = Status::CodePastTable;
         return false;
     }
     m_minimum = minimumCodeSize;
     m_clear = 1u << minimumCodeSize;
     m_end = m_clear + 1;
-    for (unsigned i = 0; i < m_clear; ++i) {
+    for (unsigned i = 0; i < m_clear && i < kRoots; ++i) {
         m_prefix[i] = 0;
         m_suffix[i] = static_cast<uint8_t>(i);
     }
@@ -56,7 +59,7 @@ bool GifLzwDecoder::PushString(unsigned code, uint8_t* first)
         m_stack[m_stackTop++] = m_suffix[code];
         code = m_prefix[code];
     }
-    if (m_stackTop >= kTableSize + 1)
+    if (m_stackTop >= kTableSize + 1 || code >= kRoots)
         return false;
     m_stack[m_stackTop++] = static_cast<uint8_t>(code);
     *first = static_cast<uint8_t>(code);
@@ -89,7 +92,7 @@ size_t GifLzwDecoder::Read(GifByteSource* source, uint8_t* out, size_t count)
         if (!m_hasPrevious) {
             // First code after a clear (or of the stream): a root, and no
             // entry is added.
-            if (code >= m_clear) {
+            if (code >= m_clear || code >= kRoots) {
                 m_status = Status::CodePastTable;
                 break;
             }

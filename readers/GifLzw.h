@@ -20,13 +20,16 @@ public:
         Running,
         EndCode,       // the stream's end code
         EndOfData,     // the data ran out before the end code
-        CodePastTable  // a code above the next free code: the stream is broken
+        CodePastTable  // a code above the next free code, or a root past 255:
+                       // the stream is broken
     };
 
     static constexpr unsigned kTableSize = 4096;
     static constexpr unsigned kMaxCodeBits = 12;
+    // Pixel values are bytes: only roots below this can be decoded.
+    static constexpr unsigned kRoots = 256;
 
-    // False for a minimum code size outside 1 .. 8 (roots must be byte values).
+    // False for a minimum code size outside 1 .. 11.
     bool Start(unsigned minimumCodeSize);
 
     // Writes up to `count` pixel values to `out` and returns how many.  Fewer

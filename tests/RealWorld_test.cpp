@@ -14,6 +14,8 @@ struct RealWorldFile {
 
 const RealWorldFile kFiles[] = {
     {"tiff_pal8_gm_map16.tif", false},
+    {"gif_pil_codesize11_100x100.gif", false},
+    {"tiff_pil_grey4_fillorder2.tif", false},
 };
 
 TEST(RealWorld, PreviewsMatchPillow)
