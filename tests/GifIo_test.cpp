@@ -179,3 +179,66 @@ TEST(GifIo, LzwStreamsThatBreakTheRules)
         EXPECT_EQ(RunQuorvel(path, 1).why, Refusal::GifLzwCodeSize) << minimum;
     }
 }
+
+TEST(GifIo, HeaderDecisions)
+{
+    TempDir dir;
+    const std::string path = dir.File("h.gif");
+    const std::vector<uint8_t> good = MakeGif(2, 2, 2, 2, 2, RootCodes({0, 1, 2, 3}, 2, 0));
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        Refusal why;
+    };
+    std::vector<uint8_t> trailing = good, version = good, noImage(good.begin(), good.begin() + 25),
+                         unknown(good.begin(), good.begin() + 25), runOff(good.begin(), good.begin() + 25);
+    trailing.push_back(0);
+    version[4] = '8';
+    noImage.push_back(';');
+    unknown.insert(unknown.end(), {0x42, ';'});
+    runOff.insert(runOff.end(), {0x21, 0xFE, 200, 'x', ';'});
+    for (const Case& c : {Case{"bytes after the trailer", trailing, Refusal::GifNoTrailer},
+                          Case{"GIF88a", version, Refusal::GifSignature},
+                          Case{"empty file", {}, Refusal::GifSignature},
+                          Case{"trailer before any image", noImage, Refusal::GifNoImage},
+                          Case{"unknown block", unknown, Refusal::GifUnknownBlock},
+                          Case{"extension runs off the end", runOff, Refusal::Truncated}}) {
+        ASSERT_TRUE(WriteFileBytes(path, c.bytes));
+        const QuorvelRun p = RunQuorvel(path, 0);
+        EXPECT_EQ(p.ok, 0) << c.what;
+        EXPECT_EQ(p.why, c.why) << c.what << ": " << RefusalText(p.why);
+    }
+
+    // Without any colour table: two colours are black and white; more take
+    // the default palette, whose last colour (white) repeats past entry 19.
+    ASSERT_TRUE(WriteFileBytes(path, MakeGif(2, 1, 0, 1, 2, RootCodes({1, 0}, 2, 0))));
+    QuorvelRun p = RunQuorvel(path, 1);
+    ASSERT_EQ(p.ok, 1);
+    EXPECT_EQ(p.rgb, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
+    ASSERT_TRUE(WriteFileBytes(path, MakeGif(3, 1, 0, 5, 5, RootCodes({13, 25, 1}, 5, 0))));
+    p = RunQuorvel(path, 1);
+    ASSERT_EQ(p.ok, 1);
+    EXPECT_EQ(p.rgb, (std::vector<uint8_t>{255, 0, 0, 255, 255, 255, 128, 0, 0}));
+
+    // A 100 x 50 image inside a 640 x 480 screen measures 100 x 50 pixels.
+    p = RunQuorvel(TestData("gif_offset_100x50_in_640x480.gif"), 0);
+    EXPECT_FLOAT_EQ(p.widthInches, 100.0f / 72);
+    EXPECT_FLOAT_EQ(p.heightInches, 50.0f / 72);
+}
+
+// A failed allocation anywhere fails the call and leaves nothing behind (the
+// preview block and planes of PNG come from the shared preview path, which
+// gives no reason of its own).
+TEST(GifIo, FailedAllocationsLeaveNothingAlsoForPng)
+{
+    for (const char* name : {"gif_16_interlaced_213x67.gif", "png_pal4_16_interlaced_213x67.png"})
+        for (int mode : {1, 2})
+            for (int n = 0; n < 6; ++n) {
+                FailNthAllocation failing(n);
+                const QuorvelRun p = RunQuorvel(TestData(name), mode);
+                if (p.ok == 0) {
+                    EXPECT_TRUE(p.why == Refusal::OutOfMemory || p.why == Refusal::PreviewFailed)
+                        << name << " allocation " << n << ": " << RefusalText(p.why);
+                }
+            }
+}
