@@ -3,6 +3,8 @@
 #include "ByteOrder.h"
 #include "PictureBounds.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -14,6 +16,9 @@ constexpr uint16_t kResolutionResource = 1005;
 constexpr uint64_t kPackBitsExpansion = 128;
 // Read-ahead of the in-order PackBits decoder.
 constexpr uint32_t kStreamBuffer = 64 * 1024;
+
+constexpr uint16_t kDuotoneMode = 8;
+constexpr uint16_t kLabMode = 9;
 
 // Planes each colour mode is previewed from, and its ColorMode.
 struct ModeInfo {
@@ -29,9 +34,81 @@ ModeInfo ModeOf(uint16_t mode)
     case 3: return {COLOR_RGB, 3};
     case 4: return {COLOR_CMYK, 4};
     case 7: return {COLOR_CHANNEL, 1};
+    case kDuotoneMode: return {COLOR_GREY, 1};  // the composite is the grey channel
+    case kLabMode: return {COLOR_RGB, 3};       // converted to sRGB once read
     default: return {COLOR_NONE, 1};  // 5 and 6: no known arrangement, black
     }
 }
+
+// Bit depths a colour mode is read at: 1, 8 and 16 as before for the old
+// modes; 32-bit floating point for grey and RGB (the only modes Photoshop
+// keeps in 32 bits); Lab and duotone in 8 or 16 bits.
+bool DepthFitsMode(uint16_t depth, uint16_t mode)
+{
+    if (depth == 32)
+        return mode == 1 || mode == 3;
+    if (mode == kDuotoneMode || mode == kLabMode)
+        return depth == 8 || depth == 16;
+    return true;
+}
+
+// A big-endian 32-bit floating-point sample as ImageMagick shows it: 0.0 to
+// 1.0 scaled to 0-65535 and rounded (below 0 and NaN are 0, above 1 is
+// 65535), then divided by 257 and rounded down.
+unsigned char FloatSample(const unsigned char* p)
+{
+    const uint32_t word = LoadBE32(p);
+    float f;
+    std::memcpy(&f, &word, sizeof f);
+    const double q = static_cast<double>(f) * 65535.0;
+    if (!(q > 0.0))
+        return 0;
+    if (q >= 65535.0)
+        return 255;
+    return static_cast<unsigned char>(static_cast<uint32_t>(q + 0.5) / 257);
+}
+
+// CIE Lab (D50 white, as Photoshop keeps it) to sRGB: Lab to XYZ, Bradford
+// adaptation to D65 folded into the XYZ to linear sRGB matrix, then the sRGB
+// transfer curve rounded to 8 bits.
+class LabToSrgb {
+public:
+    LabToSrgb()
+    {
+        // Linear value at which each 8-bit code begins (code k from the
+        // midpoint between k - 1 and k), so encoding is a search.
+        for (int k = 1; k < 256; ++k) {
+            const double v = (k - 0.5) / 255.0;
+            m_step[k - 1] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+    }
+    // L 0-255 for 0-100; a and b 0-255 for -128 to 127.
+    void Convert(unsigned char l, unsigned char a, unsigned char b, unsigned char* rgb) const
+    {
+        const double fy = (l * (100.0 / 255.0) + 16.0) / 116.0;
+        const double fx = fy + (a - 128) / 500.0;
+        const double fz = fy - (b - 128) / 200.0;
+        const double x = 0.9642 * Cube(fx);
+        const double y = Cube(fy);
+        const double z = 0.8249 * Cube(fz);
+        rgb[0] = Encode(3.1337825816 * x - 1.6168778049 * y - 0.4906235426 * z);
+        rgb[1] = Encode(-0.9787618149 * x + 1.9161365359 * y + 0.0334411518 * z);
+        rgb[2] = Encode(0.0719669539 * x - 0.2290270873 * y + 1.4057904599 * z);
+    }
+
+private:
+    // The inverse of the Lab companding function.
+    static double Cube(double t)
+    {
+        constexpr double delta = 6.0 / 29.0;
+        return t > delta ? t * t * t : 3.0 * delta * delta * (t - 4.0 / 29.0);
+    }
+    unsigned char Encode(double linear) const
+    {
+        return static_cast<unsigned char>(std::upper_bound(m_step, m_step + 255, linear) - m_step);
+    }
+    double m_step[255];
+};
 
 // Bytes of a PackBits stream held in memory.
 struct MemorySource {
@@ -126,10 +203,12 @@ int CPsdIo::ReadHeader()
     m_nWidth = LoadBE32(h + 18);
     m_nDepth = LoadBE16(h + 22);
     m_nMode = LoadBE16(h + 24);
-    if (m_nDepth != 1 && m_nDepth != 8 && m_nDepth != 16)
+    if (m_nDepth != 1 && m_nDepth != 8 && m_nDepth != 16 && m_nDepth != 32)
         return Refuse(Refusal::UnsupportedDepth);
-    if (m_nMode > 7)
+    if (m_nMode > kLabMode)
         return Refuse(Refusal::PsdMode);
+    if (!DepthFitsMode(m_nDepth, m_nMode))
+        return Refuse(Refusal::UnsupportedDepth);
     if (m_nWidth == 0 || m_nHeight == 0)
         return Refuse(Refusal::EmptyPicture);
     const ModeInfo mode = ModeOf(m_nMode);
@@ -142,13 +221,20 @@ int CPsdIo::ReadHeader()
     if (m_file.Read(word, 4) != 4)
         return Refuse(Refusal::Truncated);
     const uint32_t colourBytes = LoadBE32(word);
-    if (colourBytes != 0 && colourBytes != kColourTableBytes)
+    if (m_nMode == kDuotoneMode) {
+        // The duotone inks and curves: the preview shows the grey channel
+        // as it is stored, as ImageMagick and Pillow do.
+        if (colourBytes > length - m_file.GetPosition())
+            return Refuse(Refusal::Truncated);
+        m_file.Seek(static_cast<int64_t>(colourBytes), CFile::current);
+    } else if (colourBytes != 0 && colourBytes != kColourTableBytes) {
         return Refuse(Refusal::PsdColourData);
+    }
     // Indices without the table carry no colour; a made-up ramp would show a
     // plausible but wrong picture.
     if (m_nMode == 2 && colourBytes == 0)
         return Refuse(Refusal::PsdNoColourTable);
-    if (colourBytes == kColourTableBytes) {
+    if (colourBytes == kColourTableBytes && m_nMode != kDuotoneMode) {
         unsigned char table[kColourTableBytes];
         if (m_file.Read(table, sizeof table) != sizeof table)
             return Refuse(Refusal::Truncated);
@@ -187,7 +273,7 @@ int CPsdIo::ReadHeader()
     m_nColorMode = mode.colorMode;
     m_nChannels = mode.channels;
     m_nSamplesPerPixel = channels;
-    m_nBitsPerPixel = 8;
+    m_nBitsPerPixel = 8;  // samples reach the planes as bytes
     m_nBitsPerSample = 8;
     m_bPlanar = 1;
     if (m_nColorMode == COLOR_BILEVEL && m_pPalette == nullptr) {
@@ -286,9 +372,22 @@ void CPsdIo::TakeRow(uint32_t channel, uint32_t row, const unsigned char* stored
         }
         break;
     case 16:
+        if (m_nMode == kLabMode) {
+            // Rounded to the nearest 8-bit code (16-bit Lab is the 8-bit
+            // code times 257), so 8- and 16-bit files convert alike.
+            for (size_t l = 0; l < count; ++l) {
+                const uint32_t v = LoadBE16(stored + 2 * static_cast<size_t>(m_vTakeColumns[l]));
+                out[l] = static_cast<unsigned char>((v * 255 + 32767) / 65535);
+            }
+            break;
+        }
         // The high byte of each big-endian sample.
         for (size_t l = 0; l < count; ++l)
             out[l] = stored[2 * static_cast<size_t>(m_vTakeColumns[l])] ^ flip;
+        break;
+    case 32:
+        for (size_t l = 0; l < count; ++l)
+            out[l] = FloatSample(stored + 4 * static_cast<size_t>(m_vTakeColumns[l]));
         break;
     default:
         for (size_t l = 0; l < count; ++l)
@@ -316,7 +415,28 @@ int CPsdIo::ReadPreviewRows(unsigned char* const* planes)
         for (uint32_t i = 0; i < m_vMissing.size(); ++i)
             if (m_vMissing[i] != 0)
                 MarkRowsMissing(i, i + 1);
+    if (ok == 1 && m_nMode == kLabMode)
+        LabPlanesToRgb(planes);
     return ok;
+}
+
+void CPsdIo::LabPlanesToRgb(unsigned char* const* planes) const
+{
+    static const LabToSrgb convert;
+    const uint32_t stride = PlaneRowBytes();
+    for (uint32_t y = 0; y < m_nDibHeight; ++y) {
+        const size_t row = static_cast<size_t>(y) * stride;
+        unsigned char* l = planes[0] + row;
+        unsigned char* a = planes[1] + row;
+        unsigned char* b = planes[2] + row;
+        for (uint32_t x = 0; x < m_nDibWidth; ++x) {
+            unsigned char rgb[3];
+            convert.Convert(l[x], a[x], b[x], rgb);
+            l[x] = rgb[0];
+            a[x] = rgb[1];
+            b[x] = rgb[2];
+        }
+    }
 }
 
 int CPsdIo::ReadRawRows(unsigned char* const* planes)

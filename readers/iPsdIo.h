@@ -21,8 +21,8 @@ public:
     uint64_t m_nResourceStart = 0;  // first image-resource block
     uint64_t m_nResourceEnd = 0;    // end of the resource section
     uint64_t m_nDataStart = 0;      // just past the compression field
-    uint16_t m_nDepth = 0;          // bits per channel sample: 1, 8 or 16
-    uint16_t m_nMode = 0;           // the file's colour mode, 0 to 7
+    uint16_t m_nDepth = 0;          // bits per channel sample: 1, 8, 16 or 32 (floating point)
+    uint16_t m_nMode = 0;           // the file's colour mode, 0 to 9 (8 duotone, 9 Lab)
 
     // How the last PackBits preview found its rows: through the row
     // byte-count table (seeking to each needed row) or, when the table
@@ -40,6 +40,9 @@ private:
     // Samples the chosen columns of one decoded row of channel `channel`
     // into preview row `row` of its plane.
     void TakeRow(uint32_t channel, uint32_t row, const unsigned char* stored, unsigned char* const* planes) const;
+    // Lab pictures are read into the three planes as L, a, b bytes and
+    // turned into red, green, blue in place.
+    void LabPlanesToRgb(unsigned char* const* planes) const;
     int ReadRawRows(unsigned char* const* planes);
     // 1: done; 0: failure; -1: the table disagrees with the data.
     int ReadPackBitsByTable(unsigned char* const* planes);
