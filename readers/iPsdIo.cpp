@@ -75,28 +75,39 @@ class LabToSrgb {
 public:
     LabToSrgb()
     {
+        for (int v = 0; v < 256; ++v) {
+            m_fy[v] = (v * (100.0 / 255.0) + 16.0) / 116.0;
+            m_y[v] = Cube(m_fy[v]);
+            m_a[v] = (v - 128) / 500.0;
+            m_b[v] = (v - 128) / 200.0;
+        }
         // Linear value at which each 8-bit code begins (code k from the
         // midpoint between k - 1 and k), so encoding is a search.
         for (int k = 1; k < 256; ++k) {
             const double v = (k - 0.5) / 255.0;
             m_step[k - 1] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
         }
+        m_step[255] = 2.0;  // past every value Encode looks up
+        // The code at the start of each bin; a bin holds at most two steps.
+        for (int i = 0, code = 0; i < kBins; ++i) {
+            while (code < 255 && m_step[code] <= static_cast<double>(i) / kBins)
+                ++code;
+            m_binCode[i] = static_cast<unsigned char>(code);
+        }
     }
     // L 0-255 for 0-100; a and b 0-255 for -128 to 127.
     void Convert(unsigned char l, unsigned char a, unsigned char b, unsigned char* rgb) const
     {
-        const double fy = (l * (100.0 / 255.0) + 16.0) / 116.0;
-        const double fx = fy + (a - 128) / 500.0;
-        const double fz = fy - (b - 128) / 200.0;
-        const double x = 0.9642 * Cube(fx);
-        const double y = Cube(fy);
-        const double z = 0.8249 * Cube(fz);
+        const double x = 0.9642 * Cube(m_fy[l] + m_a[a]);
+        const double y = m_y[l];
+        const double z = 0.8249 * Cube(m_fy[l] - m_b[b]);
         rgb[0] = Encode(3.1337825816 * x - 1.6168778049 * y - 0.4906235426 * z);
         rgb[1] = Encode(-0.9787618149 * x + 1.9161365359 * y + 0.0334411518 * z);
         rgb[2] = Encode(0.0719669539 * x - 0.2290270873 * y + 1.4057904599 * z);
     }
 
 private:
+    static constexpr int kBins = 4096;
     // The inverse of the Lab companding function.
     static double Cube(double t)
     {
@@ -105,9 +116,18 @@ private:
     }
     unsigned char Encode(double linear) const
     {
-        return static_cast<unsigned char>(std::upper_bound(m_step, m_step + 255, linear) - m_step);
+        if (!(linear > 0.0))
+            return 0;
+        if (linear >= 1.0)
+            return 255;
+        unsigned code = m_binCode[static_cast<int>(linear * kBins)];
+        while (m_step[code] <= linear)
+            ++code;
+        return static_cast<unsigned char>(code);
     }
-    double m_step[255];
+    double m_fy[256], m_y[256], m_a[256], m_b[256];
+    double m_step[256];
+    unsigned char m_binCode[kBins];
 };
 
 // Bytes of a PackBits stream held in memory.
