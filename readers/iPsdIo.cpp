@@ -3,7 +3,6 @@
 #include "ByteOrder.h"
 #include "PictureBounds.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -82,13 +81,14 @@ public:
             m_b[v] = (v - 128) / 200.0;
         }
         // Linear value at which each 8-bit code begins (code k from the
-        // midpoint between k - 1 and k), so encoding is a search.
+        // midpoint between k - 1 and k): encoding finds the last one passed.
         for (int k = 1; k < 256; ++k) {
             const double v = (k - 0.5) / 255.0;
             m_step[k - 1] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
         }
         m_step[255] = 2.0;  // past every value Encode looks up
-        // The code at the start of each bin; a bin holds at most two steps.
+        // The code at the start of each of kBins equal bins of 0-1, where
+        // Encode begins its search (no bin holds more than two steps).
         for (int i = 0, code = 0; i < kBins; ++i) {
             while (code < 255 && m_step[code] <= static_cast<double>(i) / kBins)
                 ++code;
@@ -293,7 +293,7 @@ int CPsdIo::ReadHeader()
     m_nColorMode = mode.colorMode;
     m_nChannels = mode.channels;
     m_nSamplesPerPixel = channels;
-    m_nBitsPerPixel = 8;  // samples reach the planes as bytes
+    m_nBitsPerPixel = 8;
     m_nBitsPerSample = 8;
     m_bPlanar = 1;
     if (m_nColorMode == COLOR_BILEVEL && m_pPalette == nullptr) {
