@@ -1,7 +1,8 @@
 # Installs quorvel into a fresh prefix and builds tests/consumer against it
 # twice, through find_package and through pkg-config, then runs both builds
 # on a sample; the installed host previews a CMYK sample.  Arguments:
-# BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE, EXPECT, C_FLAGS (extra compile and link flags, e.g. sanitizers).
+# BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE, EXPECT, C_FLAGS (extra compile and
+# link flags, e.g. sanitizers).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
