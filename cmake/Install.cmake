@@ -16,7 +16,9 @@ add_library(quorvel::quorvel ALIAS quorvel)
 install(TARGETS quorvel EXPORT quorvelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS quorvel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET quorvel_cli)
+  install(TARGETS quorvel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 # The colour table the host finds by default (../share/quorvel/color/otd.cvt
 # beside bin/quorvel).
 install(FILES ${CMAKE_SOURCE_DIR}/samples/color/otd.cvt DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvel/color)
