@@ -29,14 +29,17 @@ foreach(internal FormatTable.h ImageIo.h Quorvel.h libquorvel_core.a)
   endif()
 endforeach()
 
-# The installed host finds its bundled colour table without --colour-dir:
-# a CMYK sample previews in colour, not black.
-execute_process(COMMAND ${prefix}/bin/quorvel preview -o ${WORK_DIR}/cmyk.bmp ${SOURCE_DIR}/samples/cmyk-lzw.tif
-  WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc ERROR_VARIABLE err)
-file(READ ${WORK_DIR}/cmyk.bmp pixels OFFSET 54 HEX)
-if(NOT rc EQUAL 0 OR NOT pixels MATCHES "[1-9a-f]")
-  message(FATAL_ERROR "the installed host previewed the CMYK sample black (${rc}): ${err}")
-endif()
+# The host, installed or in the build tree, finds its bundled colour table
+# without --colour-dir: a CMYK sample previews in colour, not black.
+foreach(host ${prefix}/bin/quorvel ${BUILD_DIR}/quorvel)
+  file(REMOVE ${WORK_DIR}/cmyk.bmp)
+  execute_process(COMMAND ${host} preview -o ${WORK_DIR}/cmyk.bmp ${SOURCE_DIR}/samples/cmyk-lzw.tif
+    WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc ERROR_VARIABLE err)
+  file(READ ${WORK_DIR}/cmyk.bmp pixels OFFSET 54 HEX)
+  if(NOT rc EQUAL 0 OR NOT pixels MATCHES "[1-9a-f]")
+    message(FATAL_ERROR "${host} previewed the CMYK sample black (${rc}): ${err}")
+  endif()
+endforeach()
 
 # Through find_package.
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/cmake-build
