@@ -1,5 +1,5 @@
 # Installation: the shared library with its SONAME, the public header, the
-# quorvel host, a CMake package (imported target quorvel::quorvel) and a
+# quorvel host with its colour table, a CMake package (imported target quorvel::quorvel) and a
 # pkg-config file.  Nothing internal is installed.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -16,7 +16,12 @@ add_library(quorvel::quorvel ALIAS quorvel)
 install(TARGETS quorvel EXPORT quorvelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS quorvel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET quorvel_cli)
+  install(TARGETS quorvel_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+# The colour table the host finds by default (../share/quorvel/color/otd.cvt
+# beside bin/quorvel).
+install(FILES ${CMAKE_SOURCE_DIR}/samples/color/otd.cvt DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvel/color)
 
 set(QUORVEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorvel)
 install(EXPORT quorvelTargets NAMESPACE quorvel:: DESTINATION ${QUORVEL_CMAKE_DIR})

@@ -78,12 +78,17 @@ public:
     const char* m_pszPath = nullptr;
     CFile m_file;
     int32_t m_bFullSize = 0;
-    int32_t m_nPlaneKind[32] = {};
-    unsigned char* m_pPlane[32] = {};
     // Three-channel rows hold blue, green, red (set from the format table).
     bool m_bBgrRows = false;
     // Why the last operation failed; the first reason recorded stays.
     Refusal m_nRefusal = Refusal::None;
+
+    // The export's steps around ReadHeader and MakeDib: the picture is
+    // opened without sharing and closed by the reader, which also tells why a
+    // step failed (Refusal::None when it gave no reason).
+    bool OpenPicture(const char* path) { return m_file.Open(path, CFile::modeRead | CFile::shareExclusive); }
+    void ClosePicture() { m_file.Close(); }
+    Refusal Reason() const { return m_nRefusal; }
 
     // Records `why` (unless a reason is already recorded) and returns 0, so a
     // failure path reads `return Refuse(Refusal::...);`.

@@ -77,7 +77,7 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
     std::unique_ptr<CImageIo> reader;
     // The reader's own reason when it gave one, else the step's.
     const auto refuse = [&](Refusal fallback) {
-        *why = reader && reader->m_nRefusal != Refusal::None ? reader->m_nRefusal : fallback;
+        *why = reader && reader->Reason() != Refusal::None ? reader->Reason() : fallback;
         return 0;
     };
     try {
@@ -88,7 +88,7 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
                                                                                  : Refusal::OutOfMemory;
             return 0;
         }
-        if (!reader->m_file.Open(path, CFile::modeRead | CFile::shareExclusive))
+        if (!reader->OpenPicture(path))
             return refuse(Refusal::CannotOpen);
         if (!reader->ReadHeader())
             return refuse(Refusal::NotAPicture);  // the reader's destructor closes the file
@@ -105,7 +105,7 @@ int GetQuorvelWithReason(const char* path, ImageSummary* summary, int32_t mode, 
         }
         const float widthInches = Inches(reader->m_nWidth, reader->m_fXRes);
         const float heightInches = Inches(reader->m_nHeight, reader->m_fYRes);
-        reader->m_file.Close();
+        reader->ClosePicture();
 
         summary->fWidthInches = widthInches;
         summary->fHeightInches = heightInches;

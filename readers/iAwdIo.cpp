@@ -3,77 +3,25 @@
 #include "ByteOrder.h"
 #include "PictureBounds.h"
 #include "RowsFromFile.h"
+#include "TiffDirectory.h"
 
 #include <vector>
 
 namespace {
 
-constexpr uint16_t kByte = 1;
-constexpr uint16_t kShort = 3;
+// The directory is little-endian.
+constexpr bool kIntel = true;
 
-// One 12-byte directory entry; `field` points at its 4-byte value field.
-struct Entry {
-    uint16_t tag;
-    uint16_t type;
-    uint32_t count;
-    const unsigned char* field;
-
-    uint32_t ElementBytes() const { return type == kByte ? 1 : type == kShort ? 2 : 4; }
-    // The first value, read from the entry by its type.
-    uint32_t Value() const
-    {
-        return type == kByte ? field[0] : type == kShort ? LoadLE16(field) : LoadLE32(field);
-    }
-};
-
-uint32_t Element(const unsigned char* p, uint32_t size)
+// A resolution from the rational at the entry's offset, whatever type the
+// entry names; `res` keeps its value when the fraction gives none (zero
+// numerator or denominator).
+bool ReadResolution(CFile& file, const TiffEntry& e, float* res)
 {
-    return size == 1 ? p[0] : size == 2 ? LoadLE16(p) : LoadLE32(p);
-}
-
-// The first `take` values of an entry's array: from the entry itself when
-// the whole array fits in its 4 bytes, else from the file at the offset the
-// entry gives.  False when the file does not hold the whole array.
-bool ReadValues(CFile& file, uint64_t length, const Entry& e, uint32_t take, std::vector<uint32_t>* out)
-{
-    const uint32_t size = e.ElementBytes();
-    const uint64_t total = static_cast<uint64_t>(e.count) * size;
-    if (take > e.count)
-        take = e.count;
-    if (total <= 4) {
-        out->assign(take, 0);
-        for (uint32_t i = 0; i < take; ++i)
-            (*out)[i] = Element(e.field + i * size, size);
-        return true;
-    }
-    // The whole array must be in the file before anything is allocated.
-    const uint64_t at = LoadLE32(e.field);
-    if (at > length || total > length - at)
+    std::vector<uint32_t> r;
+    if (!ReadTiffArray(file, LoadLE32(e.field), TIFF_TYPE_RATIONAL, 1, kIntel, &r))
         return false;
-    out->assign(take, 0);
-    std::vector<unsigned char> bytes(static_cast<size_t>(take) * size);
-    file.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (!bytes.empty() && file.Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())
-        return false;
-    for (uint32_t i = 0; i < take; ++i)
-        (*out)[i] = Element(bytes.data() + static_cast<size_t>(i) * size, size);
-    return true;
-}
-
-// A resolution from its rational at `offset`; `res` keeps its value when
-// the fraction gives none (zero numerator or denominator).
-bool ReadResolution(CFile& file, uint64_t length, uint32_t offset, float* res)
-{
-    unsigned char r[8];
-    if (offset > length || 8 > length - offset)
-        return false;
-    file.Seek(offset, CFile::begin);
-    if (file.Read(r, 8) != 8)
-        return false;
-    const uint32_t num = LoadLE32(r);
-    const uint32_t den = LoadLE32(r + 4);
-    if (num != 0 && den != 0)
-        *res = static_cast<float>(static_cast<double>(num) / den);
+    if (r[0] != 0 && r[1] != 0)
+        *res = static_cast<float>(static_cast<double>(r[0]) / r[1]);
     return true;
 }
 
@@ -96,15 +44,14 @@ int CAwdIo::ReadColourMap(uint32_t count, uint32_t offset, uint64_t length)
         return Refuse(Refusal::Truncated);
     // Pixel values index at most 256 entries; a longer map keeps its first 256.
     const uint32_t kept = entries > 256 ? 256 : entries;
-    std::vector<unsigned char> part(2 * static_cast<size_t>(kept));
+    std::vector<uint32_t> part;
     std::vector<uint16_t> values(3 * static_cast<size_t>(kept));
     bool sixteenBits = false;
     for (uint32_t c = 0; c < 3; ++c) {
-        m_file.Seek(offset + 2ull * entries * c, CFile::begin);
-        if (m_file.Read(part.data(), static_cast<uint32_t>(part.size())) != part.size())
+        if (!ReadTiffArray(m_file, offset + 2ull * entries * c, TIFF_TYPE_SHORT, kept, kIntel, &part))
             return Refuse(Refusal::Truncated);
         for (uint32_t i = 0; i < kept; ++i) {
-            const uint16_t v = LoadLE16(part.data() + 2 * static_cast<size_t>(i));
+            const uint16_t v = static_cast<uint16_t>(part[i]);
             values[c * static_cast<size_t>(kept) + i] = v;
             sixteenBits = sixteenBits || v > 255;
         }
@@ -149,19 +96,19 @@ int CAwdIo::ReadHeader()
     uint32_t unit = 2;
     std::vector<uint32_t> values;
     for (uint32_t k = 0; k < count; ++k) {
-        const unsigned char* raw = entries.data() + 12 * static_cast<size_t>(k);
-        const Entry e{LoadLE16(raw), LoadLE16(raw + 2), LoadLE32(raw + 4), raw + 8};
+        const TiffEntry e = ParseTiffEntry(entries.data() + 12 * static_cast<size_t>(k), kIntel);
+        const uint32_t value = TiffFieldValue(e, kIntel);
         switch (e.tag) {
         case 256:
-            m_nWidth = e.Value();
+            m_nWidth = value;
             break;
         case 257:
-            m_nHeight = e.Value();
+            m_nHeight = value;
             break;
         case 258:
             if (e.count == 0)
                 break;
-            if (!ReadValues(m_file, length, e, e.count, &values))
+            if (!ReadTiffValues(m_file, e, kIntel, e.count, &values))
                 return Refuse(Refusal::Truncated);
             for (uint32_t v : values)
                 if (v != values[0])
@@ -169,39 +116,40 @@ int CAwdIo::ReadHeader()
             m_nBitsPerSample = static_cast<int32_t>(values[0] & 0xFFFF);
             break;
         case 259:
-            m_nCompression = static_cast<int32_t>(e.Value());
+            m_nCompression = static_cast<int32_t>(value);
             break;
         case 262:
-            m_nPhotometric = static_cast<int32_t>(e.Value() & 0xFFFF);
+            m_nPhotometric = static_cast<int32_t>(value & 0xFFFF);
             break;
         case 273:
             m_nStrips = e.count;
             if (e.count == 0)
                 break;
-            // Only the first offset is used: the pixels are one block.
-            if (!ReadValues(m_file, length, e, 1, &values))
+            // Only the first offset is used (the pixels are one block), but
+            // the whole table must be in the file.
+            if (!ReadTiffValues(m_file, e, kIntel, e.count, &values))
                 return Refuse(Refusal::Truncated);
             m_nFirstStrip = values[0];
             break;
         case 277:
-            m_nSamplesPerPixel = static_cast<uint16_t>(e.Value());
+            m_nSamplesPerPixel = static_cast<uint16_t>(value);
             break;
         case 282:
-            if (!ReadResolution(m_file, length, LoadLE32(e.field), &m_fXRes))
+            if (!ReadResolution(m_file, e, &m_fXRes))
                 return Refuse(Refusal::Truncated);
             break;
         case 283:
-            if (!ReadResolution(m_file, length, LoadLE32(e.field), &m_fYRes))
+            if (!ReadResolution(m_file, e, &m_fYRes))
                 return Refuse(Refusal::Truncated);
             break;
         case 284:
-            if (e.Value() == 1)
+            if (value == 1)
                 m_bPlanar = 0;
-            else if (e.Value() == 2)
+            else if (value == 2)
                 m_bPlanar = 1;
             break;
         case 296:
-            unit = e.Value();
+            unit = value;
             break;
         case 320:
             if (!ReadColourMap(e.count, LoadLE32(e.field), length))
@@ -211,7 +159,7 @@ int CAwdIo::ReadHeader()
             m_nExtraSamples = e.count;
             break;
         case 748:
-            m_nPrivateTag748 = e.Value();
+            m_nPrivateTag748 = value;
             break;
         default:
             break;

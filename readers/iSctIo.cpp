@@ -14,6 +14,17 @@ constexpr uint32_t kFieldsEnd = 1080;  // the last text field ends here
 
 bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Passes over leading white space and an optional sign at *i, as atof and
+// atoi do; true when the sign is a minus.
+bool SkipBlanksAndSign(const unsigned char* field, size_t size, size_t* i)
+{
+    while (*i < size && IsBlank(field[*i]))
+        ++*i;
+    if (*i < size && (field[*i] == '+' || field[*i] == '-'))
+        return field[(*i)++] == '-';
+    return false;
+}
+
 // Pixels per inch from a pixel count and a size in inches; 72 when the size
 // gives no finite, positive resolution.
 float Resolution(uint32_t pixels, double inches)
@@ -31,11 +42,7 @@ float Resolution(uint32_t pixels, double inches)
 double ParseSctDecimal(const unsigned char* field, size_t size)
 {
     size_t i = 0;
-    while (i < size && IsBlank(field[i]))
-        ++i;
-    bool negative = false;
-    if (i < size && (field[i] == '+' || field[i] == '-'))
-        negative = field[i++] == '-';
+    const bool negative = SkipBlanksAndSign(field, size, &i);
     const char* first = reinterpret_cast<const char*>(field) + i;
     const char* last = reinterpret_cast<const char*>(field) + size;
     // A number ends at the first byte that cannot continue it; a NUL inside
@@ -53,11 +60,7 @@ double ParseSctDecimal(const unsigned char* field, size_t size)
 int64_t ParseSctCount(const unsigned char* field, size_t size)
 {
     size_t i = 0;
-    while (i < size && IsBlank(field[i]))
-        ++i;
-    bool negative = false;
-    if (i < size && (field[i] == '+' || field[i] == '-'))
-        negative = field[i++] == '-';
+    const bool negative = SkipBlanksAndSign(field, size, &i);
     int64_t value = 0;
     for (; i < size && field[i] >= '0' && field[i] <= '9'; ++i) {
         value = value * 10 + (field[i] - '0');

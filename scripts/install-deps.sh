@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian 12 packages that building and testing need, only when
-# one is missing.
+# one is missing.  The package manager's output goes to a log file (default
+# deps.log), named when the installation fails.
 set -e
 PACKAGES="cmake g++ make binutils pkg-config libgtest-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev liblcms2-dev libgs-common imagemagick libtiff-tools libjpeg-turbo-progs python3-pil netpbm ghostscript chromium"
 missing=""
@@ -12,6 +13,9 @@ done
 [ -z "$missing" ] && exit 0
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "installing:$missing"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+LOG=${QUORVEL_DEPS_LOG:-deps.log}
+echo "== installing packages:$missing (output in $LOG)"
+if ! { $SUDO apt-get update && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y $missing; } >"$LOG" 2>&1; then
+  echo "package installation failed; see $LOG" >&2
+  exit 1
+fi

@@ -1,5 +1,6 @@
 // GIF reader: fixtures against ImageMagick and netpbm's giftopnm, and
 // hand-built streams for the LZW hazards and the header decisions.
+#include "Bytes.h"
 #include "ReaderOracle.h"
 #include "TestSupport.h"
 
@@ -73,18 +74,15 @@ std::vector<Code> RootCodes(const std::vector<uint8_t>& pixels, unsigned minimum
 std::vector<uint8_t> MakeGif(uint16_t w, uint16_t h, unsigned tableBits, unsigned sizeBits, unsigned minimum,
                              const std::vector<Code>& codes, bool interlaced = false)
 {
-    std::vector<uint8_t> f = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
-                              uint8_t((tableBits ? 0x80 : 0) | (sizeBits - 1)), 0, 0};
+    Bytes f(false);
+    f.Text("GIF89a").U16(w).U16(h).U8((tableBits ? 0x80 : 0) | (sizeBits - 1)).U8(0).U8(0);
     if (tableBits)
         for (unsigned i = 0; i < (1u << sizeBits); ++i)  // entry i: (10i, 20i, 30i)
-            f.insert(f.end(), {uint8_t(10 * i), uint8_t(20 * i), uint8_t(30 * i)});
-    f.insert(f.end(), {0x21, 0xFE, 3, 'h', 'i', '!', 0});  // a comment
-    f.insert(f.end(), {0x2C, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
-                       uint8_t(interlaced ? 0x40 : 0), uint8_t(minimum)});
-    const std::vector<uint8_t> data = SubBlocks(codes);
-    f.insert(f.end(), data.begin(), data.end());
-    f.push_back(';');
-    return f;
+            f.U8(10 * i).U8(20 * i).U8(30 * i);
+    f.Raw({0x21, 0xFE, 3, 'h', 'i', '!', 0});  // a comment
+    f.U8(0x2C).U16(0).U16(0).U16(w).U16(h).U8(interlaced ? 0x40 : 0).U8(minimum);
+    f.Raw(SubBlocks(codes)).U8(';');
+    return f.data();
 }
 
 // Preview pixels of MakeGif's table entries, top row first (-1: black).

@@ -1,3 +1,4 @@
+#include "Bytes.h"
 #include "FormatTable.h"
 #include "ImageIo.h"
 #include "Quorvel.h"
@@ -258,10 +259,8 @@ TEST(JpegIo, JfifDensityRules)
         const std::string path = EditedCopy(dir, base, "density.jpg", [&](std::vector<uint8_t>& b) {
             ASSERT_EQ(std::memcmp(&b[6], "JFIF", 5), 0);
             b[13] = c.unit;
-            b[14] = static_cast<uint8_t>(c.x >> 8);
-            b[15] = static_cast<uint8_t>(c.x);
-            b[16] = static_cast<uint8_t>(c.y >> 8);
-            b[17] = static_cast<uint8_t>(c.y);
+            Set16(b, 14, c.x, true);
+            Set16(b, 16, c.y, true);
         });
         int ok = 0;
         auto reader = OpenReader(path, &ok);

@@ -1,5 +1,6 @@
 // PCX: fixtures from independent writers against independent decoders, and
 // hand-built files for the layouts and damage no writer produces.
+#include "Bytes.h"
 #include "StepSampling.h"
 #include "TestSupport.h"
 
@@ -30,10 +31,7 @@ std::vector<uint8_t> MakePcx(uint32_t width, uint32_t height, const PcxLayout& l
     v[1] = l.version;
     v[2] = 1;
     v[3] = l.bits;
-    auto put16 = [&](size_t at, uint32_t x) {
-        v[at] = static_cast<uint8_t>(x);
-        v[at + 1] = static_cast<uint8_t>(x >> 8);
-    };
+    auto put16 = [&](size_t at, uint32_t x) { Set16(v, at, x, false); };
     put16(8, width - 1);
     put16(10, height - 1);
     put16(12, l.xRes);

@@ -1,6 +1,7 @@
 // PNG reader: fixtures of every colour type and bit depth against ImageMagick
 // (and Pillow), sampled at multiples of the divisor; hand-built files for the
 // preview sizes, palettes and damaged data.
+#include "Bytes.h"
 #include "ReaderOracle.h"
 #include "TestSupport.h"
 #include "iPngIo.h"
@@ -16,13 +17,11 @@ namespace {
 
 void PutChunk(std::vector<uint8_t>* f, const char* type, const std::vector<uint8_t>& data)
 {
-    const uint32_t n = static_cast<uint32_t>(data.size());
-    f->insert(f->end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-    const size_t start = f->size();
-    f->insert(f->end(), type, type + 4);
-    f->insert(f->end(), data.begin(), data.end());
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, f->data() + start, static_cast<uInt>(data.size() + 4)));
-    f->insert(f->end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+    Bytes chunk(true);
+    chunk.U32(static_cast<uint32_t>(data.size())).Text(type).Raw(data);
+    const std::vector<uint8_t>& c = chunk.data();
+    chunk.U32(static_cast<uint32_t>(crc32(0, c.data() + 4, static_cast<uInt>(c.size() - 4))));
+    f->insert(f->end(), c.begin(), c.end());
 }
 
 // A non-interlaced PNG whose raw rows (filter byte included) come from
@@ -32,8 +31,7 @@ std::vector<uint8_t> MakePng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colo
                              const std::vector<uint8_t>& palette = {})
 {
     std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    PutChunk(&f, "IHDR", {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w), uint8_t(h >> 24),
-                          uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), depth, colourType, 0, 0, 0});
+    PutChunk(&f, "IHDR", Bytes(true).U32(w).U32(h).U8(depth).U8(colourType).U8(0).U8(0).U8(0));
     if (!palette.empty())
         PutChunk(&f, "PLTE", palette);
     std::vector<uint8_t> raw;

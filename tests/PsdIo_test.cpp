@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "ByteOrder.h"
+#include "Bytes.h"
 #include "iPsdIo.h"
 
 #include <gtest/gtest.h>
@@ -20,50 +21,29 @@ std::vector<uint8_t> BuildPsd(uint16_t channels, uint32_t w, uint32_t h, uint16_
                               const std::vector<uint8_t>& colour, const std::vector<uint8_t>& resources,
                               uint16_t compression, const std::vector<uint8_t>& data)
 {
-    std::vector<uint8_t> f(26, 0);
-    std::memcpy(f.data(), "8BPS", 4);
-    StoreBE16(&f[4], 1);
-    StoreBE16(&f[12], channels);
-    StoreBE32(&f[14], h);
-    StoreBE32(&f[18], w);
-    StoreBE16(&f[22], depth);
-    StoreBE16(&f[24], mode);
-    const auto put32 = [&f](uint32_t v) {
-        f.resize(f.size() + 4);
-        StoreBE32(&f[f.size() - 4], v);
-    };
-    put32(static_cast<uint32_t>(colour.size()));
-    f.insert(f.end(), colour.begin(), colour.end());
-    put32(static_cast<uint32_t>(resources.size()));
-    f.insert(f.end(), resources.begin(), resources.end());
-    put32(0);
-    f.push_back(static_cast<uint8_t>(compression >> 8));
-    f.push_back(static_cast<uint8_t>(compression));
-    f.insert(f.end(), data.begin(), data.end());
-    return f;
+    Bytes f(true);
+    f.Text("8BPS").U16(1).U32(0).U16(0).U16(channels).U32(h).U32(w).U16(depth).U16(mode);
+    f.U32(static_cast<uint32_t>(colour.size())).Raw(colour);
+    f.U32(static_cast<uint32_t>(resources.size())).Raw(resources);
+    f.U32(0).U16(compression).Raw(data);
+    return f.data();
 }
 
 std::vector<uint8_t> Resource(uint16_t id, const std::string& name, const std::vector<uint8_t>& data)
 {
-    std::vector<uint8_t> r = {'8', 'B', 'I', 'M', static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id),
-                              static_cast<uint8_t>(name.size())};
-    for (char ch : name)
-        r.push_back(static_cast<uint8_t>(ch));
+    Bytes r(true);
+    r.Text("8BIM").U16(id).U8(static_cast<uint32_t>(name.size())).Text(name.c_str());
     if ((1 + name.size()) % 2)
-        r.push_back(0);
-    r.resize(r.size() + 4);
-    StoreBE32(&r[r.size() - 4], static_cast<uint32_t>(data.size()));
-    r.insert(r.end(), data.begin(), data.end());
+        r.U8(0);
+    r.U32(static_cast<uint32_t>(data.size())).Raw(data);
     if (data.size() % 2)
-        r.push_back(0);
-    return r;
+        r.U8(0);
+    return r.data();
 }
 
 std::vector<uint8_t> Resolution(uint16_t whole, uint16_t fraction)
 {
-    return Resource(1005, "", {static_cast<uint8_t>(whole >> 8), static_cast<uint8_t>(whole),
-                               static_cast<uint8_t>(fraction >> 8), static_cast<uint8_t>(fraction), 0, 1, 0, 1,
-                               static_cast<uint8_t>(whole >> 8), static_cast<uint8_t>(whole), 0, 0, 0, 1, 0, 1});
+    return Resource(1005, "", Bytes(true).U16(whole).U16(fraction).U16(1).U16(1).U16(whole).U16(0).U16(1).U16(1));
 }
 
 // Drives a CPsdIo through the reader protocol on `path`.

@@ -1,5 +1,6 @@
 // TGA: fixtures from independent writers (and hand-built ones) against
 // decoders that honour the descriptor's origin bit, plus refusals and damage.
+#include "Bytes.h"
 #include "StepSampling.h"
 #include "TestSupport.h"
 #include "iTgaIo.h"
@@ -13,10 +14,8 @@ std::vector<uint8_t> TgaHeader(uint8_t type, uint32_t width, uint32_t height, ui
 {
     std::vector<uint8_t> v(18, 0);
     v[2] = type;
-    v[12] = static_cast<uint8_t>(width);
-    v[13] = static_cast<uint8_t>(width >> 8);
-    v[14] = static_cast<uint8_t>(height);
-    v[15] = static_cast<uint8_t>(height >> 8);
+    Set16(v, 12, width, false);
+    Set16(v, 14, height, false);
     v[16] = depth;
     v[17] = descriptor;
     return v;

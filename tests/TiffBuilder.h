@@ -19,18 +19,8 @@ public:
         Put16(m_data, 42);
         Put32(m_data, 0);
     }
-    void Put16(std::vector<uint8_t>& v, uint32_t x) const
-    {
-        unsigned char b[2];
-        Store16(b, static_cast<uint16_t>(x), !m_intel);
-        v.insert(v.end(), b, b + 2);
-    }
-    void Put32(std::vector<uint8_t>& v, uint32_t x) const
-    {
-        unsigned char b[4];
-        Store32(b, x, !m_intel);
-        v.insert(v.end(), b, b + 4);
-    }
+    void Put16(std::vector<uint8_t>& v, uint32_t x) const { Append16(v, static_cast<uint16_t>(x), !m_intel); }
+    void Put32(std::vector<uint8_t>& v, uint32_t x) const { Append32(v, x, !m_intel); }
     // Appends raw bytes at an even offset; returns the offset.
     uint32_t Blob(const std::vector<uint8_t>& bytes)
     {

@@ -1,7 +1,8 @@
 # Installs quorvel into a fresh prefix and builds tests/consumer against it
 # twice, through find_package and through pkg-config, then runs both builds
-# on a sample.  Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE, EXPECT,
-# C_FLAGS (extra compile and link flags, e.g. sanitizers).
+# on a sample; the installed host previews a CMYK sample.  Arguments:
+# BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE, EXPECT, C_FLAGS (extra compile and
+# link flags, e.g. sanitizers).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -25,6 +26,18 @@ foreach(internal FormatTable.h ImageIo.h Quorvel.h libquorvel_core.a)
   file(GLOB_RECURSE leaked ${prefix}/*/${internal})
   if(leaked)
     message(FATAL_ERROR "internal file installed: ${leaked}")
+  endif()
+endforeach()
+
+# The host, installed or in the build tree, finds its bundled colour table
+# without --colour-dir: a CMYK sample previews in colour, not black.
+foreach(host ${prefix}/bin/quorvel ${BUILD_DIR}/quorvel)
+  file(REMOVE ${WORK_DIR}/cmyk.bmp)
+  execute_process(COMMAND ${host} preview -o ${WORK_DIR}/cmyk.bmp ${SOURCE_DIR}/samples/cmyk-lzw.tif
+    WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE rc ERROR_VARIABLE err)
+  file(READ ${WORK_DIR}/cmyk.bmp pixels OFFSET 54 HEX)
+  if(NOT rc EQUAL 0 OR NOT pixels MATCHES "[1-9a-f]")
+    message(FATAL_ERROR "${host} previewed the CMYK sample black (${rc}): ${err}")
   endif()
 endforeach()
 

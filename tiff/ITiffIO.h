@@ -19,6 +19,12 @@ public:
     explicit CTiffIo(const char* path);
     ~CTiffIo() override;
 
+    // Plane table for full-resolution reads and writes: the kind of each
+    // entry (1: a plane of one byte per sample, m_nRowBytes apart) and its
+    // start.  Only ReadFullImage, WriteImage and the conversion use it.
+    int32_t m_nPlaneKind[32] = {};
+    unsigned char* m_pPlane[32] = {};
+
     // Parses the file header and the first directory; 1 on success.  What
     // the own parse refuses goes to libtiff when m_bLibTiffFallback allows.
     int ReadHeader() override;

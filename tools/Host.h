@@ -8,11 +8,6 @@
 #include <string>
 #include <vector>
 
-constexpr int kExitOk = 0;
-constexpr int kExitUnreadable = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
-
 // A preview block received from the library, released on destruction.
 struct Preview {
     int32_t width = 0;
@@ -34,8 +29,13 @@ std::string Reason(const std::string& path, Refusal why);
 std::string JsonString(const std::string& s);
 // The preview as a PNG file in memory; false when libpng fails.
 bool EncodePng(const Preview& p, std::vector<unsigned char>* out);
+// One row of `width` blue, green, red pixels as red, green, blue.
+void RgbFromBgr(const unsigned char* bgr, int32_t width, unsigned char* rgb);
 int Usage(const char* text);
+// The host directory when --colour-dir is not given: the bundled samples when
+// run from the build tree, else ../share/quorvel beside the executable.
+std::string DefaultHostDir();
 
-// In folders.cpp.
+// In info.cpp and sheet.cpp.
 int CmdInfo(int argc, char** argv);
 int CmdSheet(int argc, char** argv);

@@ -4,6 +4,7 @@
 // sRGB; the file is a little-endian TIFF of 289 x 289 8-bit RGB pixels,
 // chunky, uncompressed, one strip, with its directory ahead of the pixels.
 #include "ByteOrder.h"
+#include "ExitCodes.h"
 
 #include <lcms2.h>
 
@@ -15,10 +16,6 @@
 int CmdColourTable(int argc, char** argv);
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 constexpr uint32_t kGrid = 17;
 constexpr uint32_t kPoints = kGrid * kGrid * kGrid * kGrid;  // 83,521

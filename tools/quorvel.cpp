@@ -3,16 +3,19 @@
 // was refused, and names formats from the library's format table.
 #include "ByteOrder.h"
 #include "FormatTable.h"
+#include "ExitCodes.h"
 #include "Host.h"
+#include "PngWriter.h"
 #include "Quorvel.h"
-
-#include <png.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -103,7 +106,7 @@ bool EndsWith(const std::string& s, const char* suffix)
 int CmdPreview(int argc, char** argv)
 {
     bool full = false;
-    std::string colourDir = ".";
+    std::string colourDir = DefaultHostDir();
     std::string out;
     std::vector<std::string> files;
     for (int i = 0; i < argc; ++i) {
@@ -135,14 +138,14 @@ int CmdPreview(int argc, char** argv)
     preview.bits = summary.pPreviewBits;
     if (!ok || preview.bits == nullptr) {
         std::fprintf(stderr, "quorvel: %s: %s\n", files[0].c_str(), Reason(files[0], why).c_str());
-        return kExitUnreadable;
+        return kExitFailed;
     }
     preview.width = summary.nPreviewWidth;
     preview.height = summary.nPreviewHeight;
     const bool written = EndsWith(out, ".png") ? WritePng(out.c_str(), preview) : WriteBmp(out.c_str(), preview);
     if (!written) {
         std::fprintf(stderr, "quorvel: cannot write %s\n", out.c_str());
-        return kExitUnreadable;
+        return kExitFailed;
     }
     std::printf("%s: preview %d x %d -> %s\n", files[0].c_str(), preview.width, preview.height, out.c_str());
     return kExitOk;
@@ -202,7 +205,7 @@ int CmdConvert(int argc, char** argv)
         return Usage(kConvertUsage);
     if (!ConvertBWTiff(files[0].c_str(), files[1].c_str(), colour)) {
         std::fprintf(stderr, "quorvel: cannot convert %s to %s\n", files[0].c_str(), files[1].c_str());
-        return kExitUnreadable;
+        return kExitFailed;
     }
     std::printf("%s -> %s (%s)\n", files[0].c_str(), files[1].c_str(),
                 colour != 0 ? "black pixels coloured" : "reduced to black and white");
@@ -252,37 +255,40 @@ std::string JsonString(const std::string& s)
 bool EncodePng(const Preview& p, std::vector<unsigned char>* out)
 {
     out->clear();
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    std::vector<unsigned char> row(static_cast<size_t>(p.width) * 3);
-    bool ok = false;
-    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-        png_set_write_fn(
-            png, out,
-            [](png_structp s, png_bytep data, png_size_t n) {
-                auto* v = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(s));
-                v->insert(v->end(), data, data + n);
-            },
-            nullptr);
-        png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
-                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        const uint32_t stride = Stride(p.width);
-        for (int32_t y = p.height - 1; y >= 0; --y) {
-            const unsigned char* in = p.bits + static_cast<size_t>(y) * stride;
-            for (int32_t x = 0; x < p.width; ++x) {
-                row[3 * x] = in[3 * x + 2];
-                row[3 * x + 1] = in[3 * x + 1];
-                row[3 * x + 2] = in[3 * x];
-            }
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, info);
-        ok = true;
+    const uint32_t stride = Stride(p.width);
+    const auto rows = [&p, stride](size_t y, unsigned char* rgb) {
+        RgbFromBgr(p.bits + static_cast<size_t>(p.height - 1 - y) * stride, p.width, rgb);
+        return true;
+    };
+    const auto sink = [out](const unsigned char* data, size_t size) {
+        out->insert(out->end(), data, data + size);
+        return true;
+    };
+    return WriteRgbPng(static_cast<size_t>(p.width), static_cast<size_t>(p.height), rows, sink);
+}
+
+void RgbFromBgr(const unsigned char* bgr, int32_t width, unsigned char* rgb)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        rgb[3 * x] = bgr[3 * x + 2];
+        rgb[3 * x + 1] = bgr[3 * x + 1];
+        rgb[3 * x + 2] = bgr[3 * x];
     }
-    png_destroy_write_struct(&png, &info);
-    return ok;
+}
+
+std::string DefaultHostDir()
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return ".";
+    const fs::path dir = exe.parent_path();
+#if defined(QUORVEL_BUILD_DIR) && defined(QUORVEL_SAMPLES_DIR)
+    // Run from the build tree: the bundled samples hold the table.
+    if (fs::equivalent(dir, QUORVEL_BUILD_DIR, ec))
+        return QUORVEL_SAMPLES_DIR;
+#endif
+    return (dir / ".." / "share" / "quorvel").string();
 }
 
 int Usage(const char* text)

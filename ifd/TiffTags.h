@@ -1,5 +1,5 @@
-// TIFF field tags and field types the reader, the writer and the colour-table
-// loader use (TIFF 6.0 numbers).
+// TIFF field tags and field types the TIFF reader and writer, the AWD reader
+// and the colour-table loader use (TIFF 6.0 numbers).
 #pragma once
 
 #include <cstdint>
