@@ -132,18 +132,3 @@ TEST(Lenient, DamageBeforeTheFirstRowAndFullSizeStayRefused)
         EXPECT_EQ(r.why, c.why) << c.name << ": " << RefusalName(r.why);
     }
 }
-
-TEST(Lenient, ShortPlaneLinesShowTheirColumnsAndBlackBeyond)
-{
-    // Pillow's 01r_00.pcx: 88 columns, plane lines of 12 bytes.
-    const QuorvelRun r = RunQuorvel(TestData("pcx8_pil_shortline_88x52.pcx"), 2);
-    ASSERT_TRUE(r.ok);
-    ASSERT_EQ(r.width, 88);
-    bool anyLit = false;
-    for (int32_t y = 0; y < r.height; ++y) {
-        for (int32_t x = 12; x < r.width; ++x)
-            ASSERT_EQ(r.Pixel(x, y), (std::vector<uint8_t>{0, 0, 0})) << x << "," << y;
-        anyLit = anyLit || r.Pixel(0, y)[0] != 0;
-    }
-    EXPECT_TRUE(anyLit);
-}
