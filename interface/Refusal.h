@@ -34,7 +34,6 @@
     X(BmpBitCount, "BMP bits per pixel not valid")                                 \
     X(BmpCompressionDepth, "BMP compression does not fit its bits per pixel")      \
     X(BmpMasks, "BMP colour masks select nothing")                                 \
-    X(BmpTopDownRle, "run-length BMP stored top row first")                        \
     /* GIF */                                                                      \
     X(GifSignature, "not a GIF file")                                              \
     X(GifNoTrailer, "GIF does not end with its trailer")                           \
@@ -52,7 +51,6 @@
     /* PCX */                                                                      \
     X(PcxSignature, "not a PCX file")                                              \
     X(PcxLayout, "PCX plane layout not supported")                                 \
-    X(PcxLineTooShort, "PCX plane line shorter than the picture")                  \
     X(PcxNoPalette, "256-colour palette missing")                                  \
     /* TGA */                                                                      \
     X(TgaImageType, "TGA image type not supported")                                \

@@ -267,10 +267,9 @@ int CBmpIo::ReadHeader()
         return Refuse(Refusal::EmptyPicture);
     if (m_infoHeader.biWidth < 0 || height == INT32_MIN)
         return Refuse(Refusal::BmpBadSize);
+    // Run-length rows stored top row first are read as ImageMagick, libvips
+    // and Pillow read them: the stream walks the rows in stored order.
     m_bTopDown = height < 0;
-    // Runs, deltas and line ends are defined for bottom-up rows only.
-    if (m_bTopDown && m_bRle)
-        return Refuse(Refusal::BmpTopDownRle);
     m_nWidth = static_cast<uint32_t>(m_infoHeader.biWidth);
     m_nHeight = static_cast<uint32_t>(height < 0 ? -height : height);
     m_fXRes = PelsPerInch(m_infoHeader.biXPelsPerMeter);
@@ -442,16 +441,20 @@ int CBmpIo::ReadRunLengthRows(uint32_t h, unsigned char* const* planes)
     RleStream stream(m_file, start < length ? start : length, length, chunk.get());
     const bool rle4 = m_infoHeader.biCompression == kRle4;
 
-    // The stream walks stored rows y from the bottom; only the rows the
+    // The stream walks stored rows y in stored order; only the rows the
     // preview takes are written, each starting black.
     uint32_t y = 0;
     uint32_t x = 0;
     size_t i = 0;  // next preview row
+    // Preview row (from the top) of the i-th row taken.
+    const auto previewRow = [&](size_t k) {
+        return m_bTopDown ? static_cast<uint32_t>(k) : h - 1 - static_cast<uint32_t>(k);
+    };
     bool wanted = !rows.empty() && rows[0] == 0;
     const uint32_t last = rows.empty() ? 0 : rows.back();
     const auto endRow = [&]() {
         if (wanted) {
-            SampleRow(h - 1 - static_cast<uint32_t>(i), out, planes);
+            SampleRow(previewRow(i), out, planes);
             ++i;
         }
         ++y;
@@ -537,8 +540,11 @@ int CBmpIo::ReadRunLengthRows(uint32_t h, unsigned char* const* planes)
     if (i < rows.size())
         std::memset(out, 0, lineBytes);
     for (; i < rows.size(); ++i)
-        SampleRow(h - 1 - static_cast<uint32_t>(i), out, planes);
+        SampleRow(previewRow(i), out, planes);
     // The rule may find fewer rows than the preview has: those show black.
-    MarkRowsMissing(0, h - static_cast<uint32_t>(rows.size()));
+    if (m_bTopDown)
+        MarkRowsMissing(static_cast<uint32_t>(rows.size()), h);
+    else
+        MarkRowsMissing(0, h - static_cast<uint32_t>(rows.size()));
     return 1;
 }

@@ -60,9 +60,10 @@ int CPcxIo::ReadHeader()
         return Refuse(Refusal::UnsupportedDepth);
     if (m_nPlanes == 0)
         return Refuse(Refusal::PcxLayout);
-    // Each plane line holds at least the picture's width.
-    if (static_cast<uint64_t>(m_nLineBytes) * 8 < static_cast<uint64_t>(m_nWidth) * m_nBits)
-        return Refuse(Refusal::PcxLineTooShort);
+    // A plane line shorter than the picture holds its first columns only;
+    // the others show black.
+    const uint64_t lineColumns = static_cast<uint64_t>(m_nLineBytes) * 8 / m_nBits;
+    m_nLineColumns = lineColumns < m_nWidth ? static_cast<uint32_t>(lineColumns) : m_nWidth;
 
     // The planes of a pixel together give its index (plane 0 the lowest
     // bits), unless they are 8-bit red, green, blue (and alpha).
@@ -113,13 +114,23 @@ int CPcxIo::ReadHeader()
         // The palette block at the end: a marker byte, then red, green, blue
         // per entry.  It is not part of the encoded data.
         const uint64_t blockBytes = 3 * kBlockColours + 1;
-        if (m_nDataEnd < kHeaderBytes + blockBytes)
-            return Refuse(Refusal::PcxNoPalette);
-        m_nDataEnd -= blockBytes;
         unsigned char block[3 * kBlockColours + 1];
-        m_file.Seek(static_cast<int64_t>(m_nDataEnd), CFile::begin);
-        if (m_file.Read(block, sizeof block) != sizeof block || block[0] != kPaletteMarker)
-            return Refuse(Refusal::PcxNoPalette);
+        bool found = m_nDataEnd >= kHeaderBytes + blockBytes;
+        if (found) {
+            m_file.Seek(static_cast<int64_t>(m_nDataEnd - blockBytes), CFile::begin);
+            found = m_file.Read(block, sizeof block) == sizeof block && block[0] == kPaletteMarker;
+        }
+        if (!found) {
+            // Without the block, one 8-bit plane shows its indices as grey
+            // levels, as Pillow shows it; other layouts have no colours.
+            if (m_nBits != 8 || m_nPlanes != 1)
+                return Refuse(Refusal::PcxNoPalette);
+            ImageFree(&m_pPalette);
+            m_nPaletteSize = 0;
+            m_nColorMode = COLOR_GREY;
+            return 1;
+        }
+        m_nDataEnd -= blockBytes;
         for (uint32_t i = 0; i < m_nPaletteSize; ++i, entry += 4) {
             const unsigned char* rgb = block + 1 + 3 * i;
             entry[0] = rgb[2];
@@ -146,12 +157,12 @@ int CPcxIo::Refill()
     return m_buffer[m_nBufferAt++];
 }
 
-// A run that would pass the end of the row is cut there; the next row starts
-// with the next code byte.  A count of 0 gives nothing.
+// A run that passes the end of the row goes on in the next row, as
+// ImageMagick, libvips and netpbm read it.  A count of 0 gives nothing.
 bool CPcxIo::DecodeRow(unsigned char* row)
 {
     const uint32_t total = m_nLineBytes * m_nPlanes;
-    uint32_t produced = 0;
+    uint32_t produced = CarriedRun(row, total);
     bool complete = true;
     while (produced < total) {
         const int code = NextByte();
@@ -169,8 +180,11 @@ bool CPcxIo::DecodeRow(unsigned char* row)
                 break;
             }
         }
-        if (count > total - produced)
+        if (count > total - produced) {
+            m_nCarryCount = count - (total - produced);
+            m_nCarryValue = static_cast<unsigned char>(value);
             count = total - produced;
+        }
         std::memset(row + produced, value, count);
         produced += count;
     }
@@ -178,10 +192,19 @@ bool CPcxIo::DecodeRow(unsigned char* row)
     return complete;
 }
 
+uint32_t CPcxIo::CarriedRun(unsigned char* row, uint32_t total)
+{
+    const uint32_t count = m_nCarryCount < total ? m_nCarryCount : total;
+    if (row != nullptr)
+        std::memset(row, m_nCarryValue, count);
+    m_nCarryCount -= count;
+    return count;
+}
+
 bool CPcxIo::SkipRow()
 {
     const uint32_t total = m_nLineBytes * m_nPlanes;
-    uint32_t counted = 0;
+    uint32_t counted = CarriedRun(nullptr, total);
     bool complete = true;
     while (counted < total) {
         const int code = NextByte();
@@ -190,14 +213,21 @@ bool CPcxIo::SkipRow()
             break;
         }
         uint32_t count = 1;
+        int value = code;
         if ((code & 0xC0) == 0xC0) {
             count = static_cast<uint32_t>(code & 0x3F);
-            if (NextByte() < 0) {
+            value = NextByte();
+            if (value < 0) {
                 complete = false;
                 break;
             }
         }
-        counted += count < total - counted ? count : total - counted;
+        if (count > total - counted) {
+            m_nCarryCount = count - (total - counted);
+            m_nCarryValue = static_cast<unsigned char>(value);
+            count = total - counted;
+        }
+        counted += count;
     }
     m_nDataPos = m_nBufferStart + m_nBufferAt - kHeaderBytes;
     return complete;
@@ -205,6 +235,10 @@ bool CPcxIo::SkipRow()
 
 void CPcxIo::FormPixel(const unsigned char* row, uint32_t x, unsigned char* bgr) const
 {
+    if (x >= m_nLineColumns) {
+        bgr[0] = bgr[1] = bgr[2] = 0;  // past the plane line
+        return;
+    }
     if (m_nColorMode == COLOR_RGB) {
         bgr[0] = row[2 * m_nLineBytes + x];
         bgr[1] = row[m_nLineBytes + x];
@@ -270,6 +304,7 @@ int CPcxIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     m_nBufferFill = 0;
     m_nBufferAt = 0;
     m_nDataPos = 0;
+    m_nCarryCount = 0;
 
     // Stored rows come top row first; preview row i shows stored row
     // i * step and lands at the far end of the bottom-up block.  Rows the

@@ -23,6 +23,9 @@ struct PngRead {
     png_structp png;
     png_infop info;
     unsigned char* row;  // image-memory block
+    // Preview rows sampled so far (kept here, in memory, so that the count
+    // survives libpng's jump back on an error).
+    uint32_t rowsSampled;
 };
 
 bool OpenPng(PngRead* r, const char* path)
@@ -95,6 +98,8 @@ struct PngPlan {
 
 enum PngRowsResult { kRowsDone = 1, kLibraryError = 0, kNoMemory = -1, kChanged = -2 };
 
+// kLibraryError also when the data breaks off part-way: r->rowsSampled
+// then says how many preview rows came before the damage.
 int ReadPngRows(PngRead* r, const PngPlan* p)
 {
     if (setjmp(png_jmpbuf(r->png)))
@@ -144,6 +149,7 @@ int ReadPngRows(PngRead* r, const PngPlan* p)
             for (uint32_t l = 0; l < p->dw; ++l)
                 out[l] = in[l * columnStep];
         }
+        r->rowsSampled = static_cast<uint32_t>(i + 1);
     }
     return kRowsDone;
 }
@@ -296,10 +302,18 @@ int CPngIo::ReadPlanes(uint32_t dw, uint32_t dh, unsigned char* const* planes)
     if (result == kRowsDone)
         result = ReadPngRows(&read, &plan);
     const bool opened = read.stream != nullptr;
+    const uint32_t sampled = read.rowsSampled;
     ClosePng(&read);
     if (!opened)
         return Refuse(Refusal::CannotOpen);
     ReopenFile();
+    // Data damaged or cut short part-way: a fitted preview shows the rows
+    // decoded before the damage and black after, as libvips shows them; a
+    // full-size request, and a file damaged before its first row, fail.
+    if (result == kLibraryError && sampled != 0 && m_bFullSize == 0) {
+        MarkRowsMissing(sampled, dh);
+        return 1;
+    }
     switch (result) {
     case kRowsDone:
         return 1;

@@ -164,6 +164,11 @@ bool DecodeWithPillow(const std::string& path, RgbImage* out)
     return DecodeWithCommand(std::string(kSystemPython) + " -c " + ShellQuote(script) + " " + ShellQuote(path), out);
 }
 
+bool DecodeWithVips(const std::string& path, RgbImage* out)
+{
+    return DecodeWithCommand("vips copy " + ShellQuote(path) + " .ppm", out);
+}
+
 PreviewSampling FirstMatchSampling(uint32_t width, uint32_t height, bool fullSize, bool storedBottomUp)
 {
     CImageIo sizer;

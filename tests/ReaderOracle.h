@@ -28,6 +28,9 @@ bool DecodeWithCommand(const std::string& command, RgbImage* out);
 bool DecodeWithImageMagick(const std::string& path, RgbImage* out, const std::string& options = "");
 // The picture Pillow opens the file as (its first frame), converted to RGB.
 bool DecodeWithPillow(const std::string& path, RgbImage* out);
+// The first page as libvips loads it (`vips copy`, its lenient default:
+// rows after damage come out black), alpha dropped.
+bool DecodeWithVips(const std::string& path, RgbImage* out);
 // ImageMagick's CMYK samples of a `width` x `height` picture (the first of
 // `source`, which may carry a coder prefix such as "tiff:"), each pixel sent
 // through the shipped colour table as the preview sends it.

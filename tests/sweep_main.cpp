@@ -1,14 +1,16 @@
-// One real-world file through its reader in every mode, judged against an
-// independent decoder: `quorvel_sweep FILE` prints one line,
-//   STATUS <tab> DETAIL <tab> FILE
+// One real-world file through its reader in every mode, judged against the
+// independent decoders: `quorvel_sweep FILE` prints one line,
+//   STATUS <tab> DETAIL <tab> PEERS <tab> FILE
 // match / close (every byte within 8) / mismatch: the fitted preview against
-// Pillow or ImageMagick by the first-match rule (or the step or
-// multiple-of-8 rule of the readers that use them), either row order, plain
-// or CMYK through the shipped table, else the full-size preview pixel for
-// pixel (DETAIL says "full"); refused: the library refused a file the
-// decoder reads (DETAIL names the reason); both-refused; oracle-refused (the
-// library reads a file neither decoder does); no-reason: a refusal without a
-// reason, which is a fault.  Exit status 1 only for no-reason.
+// the closest of Pillow, ImageMagick and libvips by the first-match rule (or
+// the step or multiple-of-8 rule of the readers that use them), either row
+// order, plain or CMYK through the shipped table, else the full-size preview
+// pixel for pixel (DETAIL says "full"); refused: the library refused a file
+// a decoder reads (DETAIL names the reason); all-refused: no decoder reads
+// it either; oracle-refused (the library reads a file no decoder does);
+// no-reason: a refusal without a reason, which is a fault.  PEERS lists the
+// decoders that read the file (pillow, magick, vips), "-" for none.  Exit
+// status 1 only for no-reason.
 #include "ReaderOracle.h"
 #include "StepSampling.h"
 #include "TestSupport.h"
@@ -98,21 +100,27 @@ int main(int argc, char** argv)
     QuorvelRun full = RunQuorvel(path, 2);
     QuorvelRun fitted = RunQuorvel(path, 1);
     RunQuorvel(path, 0);
-    // Each decoder in turn until one matches: they differ where a format
-    // leaves room (16-bit grey, alpha, damaged files).
+    // Every decoder: which of them read the file, and the closest judgement
+    // (they differ where a format leaves room: 16-bit grey, alpha, damage).
+    static const char* const kPeers[] = {"pillow", "magick", "vips"};
     bool decoded = false;
     int d = -1;
     std::string how = "fitted";
+    std::string peers;
     RgbImage reference;
-    for (int oracle = 0; oracle < 2 && d != 0; ++oracle) {
+    for (int oracle = 0; oracle < 3; ++oracle) {
         RgbImage candidate;
-        if (!(oracle == 0 ? DecodeWithPillow(path, &candidate) : DecodeWithImageMagick(path, &candidate)))
+        const bool read = oracle == 0   ? DecodeWithPillow(path, &candidate)
+                          : oracle == 1 ? DecodeWithImageMagick(path, &candidate)
+                                        : DecodeWithVips(path, &candidate);
+        if (!read)
             continue;
+        peers += (peers.empty() ? "" : ",") + std::string(kPeers[oracle]);
         if (!decoded)
             reference = candidate;
         decoded = true;
-        if (fitted.ok != 1)
-            break;
+        if (fitted.ok != 1 || d == 0)
+            continue;
         int e = Judge(path, fitted, candidate, false);
         std::string eHow = "fitted";
         if (e != 0 && full.ok == 1) {
@@ -124,7 +132,7 @@ int main(int argc, char** argv)
         }
         if (e >= 0 && (d < 0 || e < d)) {
             d = e;
-            how = eHow + (oracle == 0 ? " (Pillow)" : " (ImageMagick)");
+            how = eHow + " (" + kPeers[oracle] + ")";
         }
     }
 
@@ -132,7 +140,7 @@ int main(int argc, char** argv)
     std::string detail;
     if (fitted.ok != 1) {
         detail = RefusalName(fitted.why);
-        status = fitted.why == Refusal::None ? "no-reason" : decoded ? "refused" : "both-refused";
+        status = fitted.why == Refusal::None ? "no-reason" : decoded ? "refused" : "all-refused";
     } else if (!decoded) {
         status = "oracle-refused";
     } else {
@@ -141,7 +149,8 @@ int main(int argc, char** argv)
                              std::to_string(reference.width) + "x" + std::to_string(reference.height)
                        : how + " max diff " + std::to_string(d);
     }
-    std::printf("%s\t%s\t%s\n", status.c_str(), detail.c_str(), file.c_str());
+    std::printf("%s\t%s\t%s\t%s\n", status.c_str(), detail.c_str(), peers.empty() ? "-" : peers.c_str(),
+                file.c_str());
     std::filesystem::remove_all(dir);
     return status == "no-reason" ? 1 : 0;
 }

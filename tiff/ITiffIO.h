@@ -52,9 +52,11 @@ public:
 
     // Decodes the LZW strip held in `codes`: rows firstRow .. firstRow +
     // rows - 1, each rowLength bytes, built in `row`; wanted rows go to the
-    // sink.  0 (with the reason recorded) when the strip does not start with
-    // the clear code or the sink fails; a strip that breaks off early leaves
-    // its later rows missing.
+    // sink.  0 (with the reason recorded) when the sink fails, or when the
+    // strip does not start with the clear code before the sink took any
+    // row; -1 for such a strip after rows were taken (the read stops, later
+    // rows missing); a strip that breaks off early leaves its later rows
+    // missing.
     int DecodeLzwStrip(const unsigned char* codes, uint32_t size, uint32_t firstRow, uint32_t rows,
                        unsigned char* row, uint32_t rowLength, RowSink& sink);
 

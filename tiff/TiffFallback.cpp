@@ -1,7 +1,8 @@
 // Reading TIFF through libtiff where the own decoders stop.  libtiff reads
 // the reader's open file through client procedures (no second open of the
-// path); its allocations are bounded, its messages stay on the handle, and
-// any error it reports fails the call.
+// path); its allocations are bounded and its messages stay on the handle.
+// An error it reports part-way leaves a fitted preview with the rows decoded
+// before it, black after; any other error fails the call.
 #include "TiffFallback.h"
 
 #include "ITiffIO.h"
@@ -229,8 +230,46 @@ int RgbaPreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
             ++last;
         img.row_offset = static_cast<int>(start);
         img.col_offset = 0;
-        if (!TIFFRGBAImageGet(&img, raster.data(), width, rows[last] - start + 1) || lib.Failed())
-            return io.Refuse(Refusal::TiffLibraryError);
+        bool broken = false;
+        if (!TIFFRGBAImageGet(&img, raster.data(), width, rows[last] - start + 1) || lib.Failed()) {
+            // Damage part-way: a fitted preview keeps the rows libtiff
+            // decodes before it (libtiff decodes a strip only as far as the
+            // rows asked for) and shows the rest black.
+            if (io.m_bFullSize != 0)
+                return io.Refuse(Refusal::TiffLibraryError);
+            // The most rows libtiff decodes from `start`: a fresh handle for
+            // each try (the broken one may keep state from the damage), the
+            // count found by halving.
+            const auto decodes = [&](size_t m) {
+                LibTiff again;
+                TIFFRGBAImage part;
+                if (!again.Open(io) || !TIFFRGBAImageBegin(&part, again.get(), 1, message))
+                    return false;
+                End endPart{&part};
+                part.req_orientation = part.orientation;
+                part.row_offset = static_cast<int>(start);
+                part.col_offset = 0;
+                return TIFFRGBAImageGet(&part, raster.data(), width, rows[m] - start + 1) && !again.Failed();
+            };
+            // Preview rows k .. last: the last one is known to fail.
+            if (!decodes(k))
+                return k == 0 ? io.Refuse(Refusal::TiffLibraryError) : 1;
+            size_t good = k;
+            size_t bad = last;
+            bool inRaster = true;
+            while (bad - good > 1) {
+                const size_t mid = good + (bad - good) / 2;
+                inRaster = decodes(mid);
+                if (inRaster)
+                    good = mid;
+                else
+                    bad = mid;
+            }
+            last = good;
+            if (!inRaster && !decodes(last))
+                return k == 0 ? io.Refuse(Refusal::TiffLibraryError) : 1;
+            broken = true;
+        }
         for (; k <= last; ++k) {
             const uint32_t* in = raster.data() + static_cast<size_t>(rows[k] - start) * width;
             unsigned char* out = build.Out(k);
@@ -241,6 +280,8 @@ int RgbaPreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build)
                 out[3 * i + 2] = static_cast<unsigned char>(TIFFGetR(p));
             }
         }
+        if (broken)
+            return 1;  // the rows after the damage stay black
     }
     return 1;
 }
@@ -418,8 +459,13 @@ int SamplePreview(CTiffIo& io, LibTiff& lib, PreviewBuild& build, uint64_t decod
     const auto& rows = build.Rows();
     const auto& columns = build.Columns();
     for (size_t k = 0; k < rows.size(); ++k) {
-        if (!source.Load(rows[k]) || lib.Failed())
-            return io.Refuse(Refusal::TiffLibraryError);
+        if (!source.Load(rows[k]) || lib.Failed()) {
+            // Damage part-way: a fitted preview keeps the strips or tiles
+            // decoded before it, the rest black.
+            if (k == 0 || io.m_bFullSize != 0)
+                return io.Refuse(Refusal::TiffLibraryError);
+            return 1;
+        }
         unsigned char* out = build.Out(k);
         for (size_t i = 0; i < columns.size(); ++i) {
             unsigned char rgb[3];
@@ -520,7 +566,7 @@ int TiffFallbackPreview(CTiffIo& io, int32_t* width, int32_t* height, unsigned c
             return io.Refuse(Refusal::OutOfMemory);
         PreviewBuild build(io, block.get());
         const int ok = rgba ? RgbaPreview(io, lib, build) : SamplePreview(io, lib, build, decodable);
-        if (!ok || lib.Failed())
+        if (!ok)
             return io.Refuse(Refusal::TiffLibraryError);
         *width = static_cast<int32_t>(io.m_nDibWidth);
         *height = static_cast<int32_t>(io.m_nDibHeight);

@@ -93,6 +93,7 @@ public:
         if (k == UINT32_MAX)
             return 1;
         ++m_nTaken;
+        m_taken[k] = 1;
         const bool bigEndian = m_io.m_bIntel == 0;
         const uint64_t samples = static_cast<uint64_t>(m_io.m_nSamplesPerPixel) * m_io.m_nWidth;
         if (m_io.m_nBitsPerSample == 16) {
@@ -127,6 +128,7 @@ public:
         if (k == UINT32_MAX || plane >= MAX_PREVIEW_CHANNELS || m_planes[plane] == nullptr)
             return 1;
         ++m_nTaken;
+        m_taken[k] = 1;
         if (m_columns.empty())
             m_columns = FirstMatchIndices(m_io.m_nWidth, m_io.m_nDibWidth);
         unsigned char* out = m_planes[plane] + static_cast<size_t>(k) * m_stride;
@@ -136,6 +138,9 @@ public:
             FinishGreyRow(k);
         return 1;
     }
+
+    // Whether preview row k (from the top) received any data.
+    bool Taken(uint32_t k) const { return k < m_taken.size() && m_taken[k] != 0; }
 
     // A full-size preview needs every row of every plane whole.
     bool Complete() const
@@ -180,6 +185,7 @@ private:
     std::vector<uint32_t> m_columns;
     size_t m_stride;
     ImageBlock<> m_unpack;
+    std::vector<unsigned char> m_taken = std::vector<unsigned char>(m_rows.size(), 0);
 };
 
 // Distributes every row into the caller's plane table, one byte per sample.
@@ -524,7 +530,12 @@ int CTiffIo::DecodeLzwStrip(const unsigned char* codes, uint32_t size, uint32_t 
         if (decoder.Read(row, rowLength) < rowLength) {
             switch (decoder.status()) {
             case TiffLzwDecoder::Status::NoClearCode:
-                return Refuse(Refusal::TiffLzwNoClearCode);
+                // A damaged strip after rows already read: they are kept, the
+                // later ones black; damage before any row refuses the file.
+                if (sink.m_nTaken == 0)
+                    return Refuse(Refusal::TiffLzwNoClearCode);
+                sink.NoteWhy(Refusal::TiffLzwNoClearCode);
+                return -1;
             case TiffLzwDecoder::Status::CodePastTable:
                 sink.NoteWhy(Refusal::TiffLzwCodePastTable);
                 break;
@@ -604,9 +615,10 @@ int CTiffIo::ReadLzwRows(RowSink& sink)
         }
         ReadAt(base, block.get(), static_cast<uint32_t>(end - base));
         for (uint32_t k = s; k < t; ++k) {
-            if (!DecodeLzwStrip(block.get() + (m_pStripOffsets[k] - base), bytes[k], k * m_nRowsPerStrip,
-                                StripRows(k), row.get(), rowLength, sink))
-                return 0;
+            const int decoded = DecodeLzwStrip(block.get() + (m_pStripOffsets[k] - base), bytes[k],
+                                               k * m_nRowsPerStrip, StripRows(k), row.get(), rowLength, sink);
+            if (decoded <= 0)
+                return decoded == 0 ? 0 : 1;  // -1: the rows after the damage stay black
         }
         s = t;
     }
@@ -635,6 +647,9 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
     // preview needs every row.
     if (m_bFullSize != 0 && !sink.Complete())
         return Refuse(sink.MissingReason());
+    for (uint32_t k = 0; k < m_nDibHeight; ++k)
+        if (!sink.Taken(k))
+            MarkRowsMissing(k, k + 1);
     return 1;
 }
 
