@@ -22,24 +22,33 @@ public:
     GifSubBlocks(CFile* file, unsigned char* buffer, uint32_t size)
         : m_file(file), m_buffer(buffer), m_size(size) {}
 
-    bool Next(uint8_t* byte) override
+    size_t Read(uint8_t* out, size_t count) override
     {
-        if (m_ended)
-            return false;
-        if (m_left == 0) {
-            uint8_t length = 0;
-            if (!FileByte(&length) || length == 0) {
-                m_ended = true;
-                return false;
+        size_t got = 0;
+        while (got < count && !m_ended) {
+            if (m_left == 0) {
+                uint8_t length = 0;
+                if (!FileByte(&length) || length == 0) {
+                    m_ended = true;
+                    break;
+                }
+                m_left = length;
             }
-            m_left = length;
+            if (m_pos == m_count) {
+                m_pos = 0;
+                m_count = m_file->Read(m_buffer, m_size);
+                if (m_count == 0) {
+                    m_ended = true;
+                    break;
+                }
+            }
+            const size_t k = std::min<size_t>({count - got, m_left, m_count - m_pos});
+            std::memcpy(out + got, m_buffer + m_pos, k);
+            m_pos += static_cast<uint32_t>(k);
+            m_left -= static_cast<uint32_t>(k);
+            got += k;
         }
-        if (!FileByte(byte)) {
-            m_ended = true;
-            return false;
-        }
-        --m_left;
-        return true;
+        return got;
     }
 
     // The next byte of the file, through the read-ahead buffer.
