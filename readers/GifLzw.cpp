@@ -101,47 +101,80 @@ size_t GifLzwDecoder::Read(GifByteSource* source, uint8_t* out, size_t count)
         std::memcpy(out, m_pending + m_pendingPos, n);
         m_pendingPos += n;
     }
-    while (n < count && m_status == Status::Running) {
-        if (m_bitCount < m_codeSize && !Refill(source)) {
-            m_status = Status::EndOfData;
-            break;
+    // The state in locals while bytes are written: writes through `out`
+    // could otherwise alias the members and force their reloads.
+    uint64_t bits = m_bits;
+    unsigned bitCount = m_bitCount;
+    unsigned codeSize = m_codeSize;
+    unsigned limit = m_limit;
+    unsigned next = m_next;
+    unsigned previous = m_previous;
+    bool hasPrevious = m_hasPrevious;
+    const unsigned clear = m_clear;
+    Status status = m_status;
+    while (n < count && status == Status::Running) {
+        if (bitCount < codeSize) {
+            if (m_inputEnd - m_inputPos >= 8) {
+                // Eight bytes at once; the bits above the whole bytes taken
+                // are those the next load puts there again.
+                uint64_t word = 0;
+                for (int i = 7; i >= 0; --i)
+                    word = (word << 8) | m_input[m_inputPos + i];
+                bits |= word << bitCount;
+                m_inputPos += (63 - bitCount) >> 3;
+                bitCount |= 56;
+            } else {
+                m_bits = bits;
+                m_bitCount = bitCount;
+                m_codeSize = codeSize;
+                const bool more = Refill(source);
+                bits = m_bits;
+                bitCount = m_bitCount;
+                if (!more) {
+                    status = Status::EndOfData;
+                    break;
+                }
+            }
         }
-        const unsigned code = static_cast<unsigned>(m_bits) & (m_limit - 1);
-        m_bits >>= m_codeSize;
-        m_bitCount -= m_codeSize;
-        if (code == m_clear) {
-            Reset();
+        const unsigned code = static_cast<unsigned>(bits) & (limit - 1);
+        bits >>= codeSize;
+        bitCount -= codeSize;
+        if (code == clear) {
+            codeSize = m_minimum + 1;
+            limit = 1u << codeSize;
+            next = clear + 2;
+            hasPrevious = false;
             continue;
         }
-        if (code == m_end) {
-            m_status = Status::EndCode;
+        if (code == clear + 1) {
+            status = Status::EndCode;
             break;
         }
-        if (!m_hasPrevious) {
+        if (!hasPrevious) {
             // First code after a clear (or of the stream): a root, and no
             // entry is added.
-            if (code >= m_clear || code >= kRoots) {
-                m_status = Status::CodePastTable;
+            if (code >= clear || code >= kRoots) {
+                status = Status::CodePastTable;
                 break;
             }
             out[n++] = static_cast<uint8_t>(code);
-            m_previous = code;
-            m_hasPrevious = true;
+            previous = code;
+            hasPrevious = true;
             continue;
         }
         // The string of `code`, or for the next free code the previous
         // string followed by its own first byte.
         unsigned cur = code;
         unsigned extra = 0;
-        if (code >= m_next) {
-            if (code != m_next || m_next >= kTableSize) {
-                m_status = Status::CodePastTable;
+        if (code >= next) {
+            if (code != next || next >= kTableSize) {
+                status = Status::CodePastTable;
                 break;
             }
-            cur = m_previous;
+            cur = previous;
             extra = 1;
-        } else if (code >= kRoots && code < m_clear) {
-            m_status = Status::CodePastTable;
+        } else if (code >= kRoots && code < clear) {
+            status = Status::CodePastTable;
             break;
         }
         const uint8_t first = m_firstByte[cur];
@@ -166,27 +199,35 @@ size_t GifLzwDecoder::Read(GifByteSource* source, uint8_t* out, size_t count)
             m_pendingEnd = total;
         }
         // A full table takes no more entries; decoding goes on with it.
-        if (m_next < kTableSize) {
-            const unsigned p = m_previous;
+        if (next < kTableSize) {
+            const unsigned p = previous;
             const unsigned previousLess1 = m_lengthLess1[p];
             if ((previousLess1 & 7u) == 7u) {
-                m_prefix[m_next] = static_cast<uint16_t>(p);
-                m_tail[m_next][0] = first;
+                m_prefix[next] = static_cast<uint16_t>(p);
+                m_tail[next][0] = first;
             } else {
-                m_prefix[m_next] = m_prefix[p];
-                std::memcpy(m_tail[m_next], m_tail[p], 8);
-                m_tail[m_next][(previousLess1 & 7u) + 1] = first;
+                m_prefix[next] = m_prefix[p];
+                std::memcpy(m_tail[next], m_tail[p], 8);
+                m_tail[next][(previousLess1 & 7u) + 1] = first;
             }
-            m_lengthLess1[m_next] = static_cast<uint16_t>(previousLess1 + 1);
-            m_firstByte[m_next] = m_firstByte[p];
-            ++m_next;
-            if (m_next == m_limit && m_codeSize < kMaxCodeBits) {
-                ++m_codeSize;
-                m_limit <<= 1;
+            m_lengthLess1[next] = static_cast<uint16_t>(previousLess1 + 1);
+            m_firstByte[next] = m_firstByte[p];
+            ++next;
+            if (next == limit && codeSize < kMaxCodeBits) {
+                ++codeSize;
+                limit <<= 1;
             }
         }
-        m_previous = code;
+        previous = code;
     }
+    m_bits = bits;
+    m_bitCount = bitCount;
+    m_codeSize = codeSize;
+    m_limit = limit;
+    m_next = next;
+    m_previous = previous;
+    m_hasPrevious = hasPrevious;
+    m_status = status;
     // Strings are written in eight-byte steps: the few bytes past the last
     // one are cleared when the stream stops short.
     if (n < count)
