@@ -3,6 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+uint64_t LoadLE64(const uint8_t* p)
+{
+    uint64_t word = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&word, p, 8);
+#else
+    for (int i = 7; i >= 0; --i)
+        word = (word << 8) | p[i];
+#endif
+    return word;
+}
+
+}  // namespace
+
 bool GifLzwDecoder::Start(unsigned minimumCodeSize)
 {
     // Up to 11 leaves the clear and end codes inside the table.  Writers may
@@ -54,9 +70,7 @@ bool GifLzwDecoder::Refill(GifByteSource* source)
         if (m_inputEnd - m_inputPos >= 8) {
             // Eight bytes at once; the bits above the whole bytes taken are
             // those the next load puts there again.
-            uint64_t word = 0;
-            for (int i = 7; i >= 0; --i)
-                word = (word << 8) | m_input[m_inputPos + i];
+            const uint64_t word = LoadLE64(m_input + m_inputPos);
             m_bits |= word << m_bitCount;
             m_inputPos += (63 - m_bitCount) >> 3;
             m_bitCount |= 56;
@@ -117,9 +131,7 @@ size_t GifLzwDecoder::Read(GifByteSource* source, uint8_t* out, size_t count)
             if (m_inputEnd - m_inputPos >= 8) {
                 // Eight bytes at once; the bits above the whole bytes taken
                 // are those the next load puts there again.
-                uint64_t word = 0;
-                for (int i = 7; i >= 0; --i)
-                    word = (word << 8) | m_input[m_inputPos + i];
+                const uint64_t word = LoadLE64(m_input + m_inputPos);
                 bits |= word << bitCount;
                 m_inputPos += (63 - bitCount) >> 3;
                 bitCount |= 56;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // A strip's stored bytes and how far decoding has got in them.
 struct ByteCursor {
@@ -60,10 +61,7 @@ public:
             if (m_end - m_next >= 8) {
                 // Eight bytes at once; the bits below the whole bytes taken
                 // are those the next load puts there again.
-                uint64_t word = 0;
-                for (int i = 0; i < 8; ++i)
-                    word = (word << 8) | m_next[i];
-                m_window |= word >> m_bits;
+                m_window |= LoadBE64(m_next) >> m_bits;
                 m_next += (63 - m_bits) >> 3;
                 m_bits |= 56;
             } else {
@@ -82,6 +80,19 @@ public:
     }
 
 private:
+    static uint64_t LoadBE64(const unsigned char* p)
+    {
+        uint64_t word = 0;
+#if defined(__BYTE_ORDER__) && defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&word, p, 8);
+        word = __builtin_bswap64(word);
+#else
+        for (int i = 0; i < 8; ++i)
+            word = (word << 8) | p[i];
+#endif
+        return word;
+    }
+
     const unsigned char* m_next;
     const unsigned char* m_end;
     uint64_t m_window = 0;
