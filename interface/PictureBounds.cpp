@@ -17,6 +17,21 @@ uint64_t StoredRowBytes(uint32_t width, uint32_t bitsPerPixel, uint32_t alignmen
     return (bytes + alignment - 1) / alignment * alignment;
 }
 
+uint64_t GifLzwMostDecodedBytes(uint64_t dataBytes, unsigned minimumCodeSize)
+{
+    if (minimumCodeSize < 1 || minimumCodeSize > 11)
+        minimumCodeSize = 1;
+    const uint64_t bits = minimumCodeSize + 1;
+    // dataBytes * 8 / bits without overflow.
+    const uint64_t codes = dataBytes / bits * 8 + dataBytes % bits * 8 / bits;
+    const uint64_t longest = 4095 - (1u << minimumCodeSize);
+    if (codes <= longest)
+        return codes * (codes + 1) / 2;
+    const uint64_t rest = SaturatingMul(codes - longest, longest);
+    const uint64_t ramp = longest * (longest + 1) / 2;
+    return rest > UINT64_MAX - ramp ? UINT64_MAX : ramp + rest;
+}
+
 Refusal CheckPictureBounds(const PictureBounds& b)
 {
     if (b.width == 0 || b.height == 0)

@@ -13,6 +13,17 @@ uint64_t SaturatingMul(uint64_t a, uint64_t b);
 // tighter bound of its own (libtiff's codecs, arithmetic-coded JPEG).
 constexpr uint64_t CODEC_EXPANSION = 4096;
 
+// Most bytes GIF LZW data of `dataBytes` bytes can decode to with codes of
+// `minimumCodeSize` + 1 bits and more (the clear code 1 << minimumCodeSize).
+// The k-th code after a clear code gives at most k bytes (an entry is one
+// byte longer than an entry before it), and no string is longer than the
+// table holds entries past the roots and the two control codes (4095 - the
+// clear code); clear codes cost bits and start the count again.  So
+// dataBytes * 8 / (minimumCodeSize + 1) codes give at most 1 + 2 + ... bytes,
+// each term capped at the longest string.  Saturating; `minimumCodeSize`
+// 1 to 11 (others are taken as 1, the loosest).
+uint64_t GifLzwMostDecodedBytes(uint64_t dataBytes, unsigned minimumCodeSize);
+
 struct PictureBounds {
     uint32_t width = 0;
     uint32_t height = 0;

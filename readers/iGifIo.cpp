@@ -22,24 +22,33 @@ public:
     GifSubBlocks(CFile* file, unsigned char* buffer, uint32_t size)
         : m_file(file), m_buffer(buffer), m_size(size) {}
 
-    bool Next(uint8_t* byte) override
+    size_t Read(uint8_t* out, size_t count) override
     {
-        if (m_ended)
-            return false;
-        if (m_left == 0) {
-            uint8_t length = 0;
-            if (!FileByte(&length) || length == 0) {
-                m_ended = true;
-                return false;
+        size_t got = 0;
+        while (got < count && !m_ended) {
+            if (m_left == 0) {
+                uint8_t length = 0;
+                if (!FileByte(&length) || length == 0) {
+                    m_ended = true;
+                    break;
+                }
+                m_left = length;
             }
-            m_left = length;
+            if (m_pos == m_count) {
+                m_pos = 0;
+                m_count = m_file->Read(m_buffer, m_size);
+                if (m_count == 0) {
+                    m_ended = true;
+                    break;
+                }
+            }
+            const size_t k = std::min<size_t>({count - got, m_left, m_count - m_pos});
+            std::memcpy(out + got, m_buffer + m_pos, k);
+            m_pos += static_cast<uint32_t>(k);
+            m_left -= static_cast<uint32_t>(k);
+            got += k;
         }
-        if (!FileByte(byte)) {
-            m_ended = true;
-            return false;
-        }
-        --m_left;
-        return true;
+        return got;
     }
 
     // The next byte of the file, through the read-ahead buffer.
@@ -192,19 +201,29 @@ int CGifIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
         return Refuse(Refusal::PreviewFailed);
     ComputeDibSize();
 
-    // Each code of n >= 2 bits gives at most a table's worth of pixels.
+    // The data's minimum code size, read ahead: it bounds what the data can
+    // decode to.
     const uint64_t position = m_file.GetPosition();
     const uint64_t length = m_file.GetLength();
+    uint8_t minimum = 0;
+    const bool hasMinimum = m_file.Read(&minimum, 1) == 1;
+    m_file.Seek(static_cast<int64_t>(position), CFile::begin);
+    // After the code-size byte the data comes in sub-blocks of at most 255
+    // bytes, each after its length byte.
+    const uint64_t stored = hasMinimum && length > position + 1 ? length - position - 1 : 0;
+    const uint64_t dataBytes = stored / 256 * 255 + (stored % 256 == 0 ? 0 : stored % 256 - 1);
     PictureBounds bounds;
     bounds.width = m_nWidth;
     bounds.height = m_nHeight;
     bounds.bitsPerPixel = 8;
-    bounds.dataBytes = length > position ? length - position : 0;
-    bounds.expansion = GifLzwDecoder::kTableSize * 8 / 2;
+    bounds.dataBytes = GifLzwMostDecodedBytes(dataBytes, minimum);
+    bounds.expansion = 1;  // counted in dataBytes
     bounds.fullSize = m_bFullSize != 0;
     const Refusal why = CheckPictureBounds(bounds);
     if (why != Refusal::None)
         return Refuse(why);
+    if (minimum < 1 || minimum > GifLzwDecoder::kMaxCodeBits - 1)
+        return Refuse(Refusal::GifLzwCodeSize);
 
     uint32_t blockBytes = 0;
     if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes))

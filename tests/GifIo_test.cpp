@@ -240,3 +240,15 @@ TEST(GifIo, FailedAllocationsLeaveNothingAlsoForPng)
                 }
             }
 }
+
+TEST(GifIo, ClaimsPastWhatItsCodesCanHoldAreRefusedBeforeTheBlock)
+{
+    // 41 KB of 9-bit codes claiming 15383 x 34401 pixels in a 64 x 48 screen:
+    // they decode to at most about 130 million bytes, so a full-size preview
+    // (a 1.6 GB block) is refused at once; a fitted one shows the rows there.
+    const std::string path = TestData("gif_claims_15383x34401_in_64x48.gif");
+    EXPECT_EQ(RunQuorvel(path, 2).why, Refusal::LargerThanFile);
+    const QuorvelRun fitted = RunQuorvel(path, 1);
+    ASSERT_EQ(fitted.ok, 1) << RefusalText(fitted.why);
+    EXPECT_EQ(fitted.Pixel(0, 0), (std::vector<uint8_t>{0, 255, 0}));  // table entry 0
+}

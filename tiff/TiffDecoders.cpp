@@ -4,6 +4,7 @@
 
 #include "ByteOrder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -262,10 +263,10 @@ RowEnd DecodeCcittRow(ByteCursor& in, uint32_t width, unsigned char* row, uint32
 TiffLzwDecoder::TiffLzwDecoder(const unsigned char* data, uint32_t size) : m_codes(data, size)
 {
     for (uint32_t i = 0; i < 256; ++i) {
-        m_prefix[i] = -1;
-        m_suffix[i] = static_cast<unsigned char>(i);
+        m_prefix[i] = 0;
+        m_lengthLess1[i] = 0;
         m_first[i] = static_cast<unsigned char>(i);
-        m_length[i] = 1;
+        m_tail[i][0] = static_cast<unsigned char>(i);
     }
     // The strip must open with the clear code.
     uint32_t code = 0;
@@ -277,12 +278,37 @@ TiffLzwDecoder::TiffLzwDecoder(const unsigned char* data, uint32_t size) : m_cod
     }
 }
 
+inline void TiffLzwDecoder::PutString(uint32_t code, uint32_t total, uint32_t extra, unsigned char first,
+                               unsigned char* out, uint32_t room) const
+{
+    unsigned char* end = out + total - extra;
+    const uint32_t tail = (m_lengthLess1[code] & 7u) + 1;
+    unsigned char* p = end - tail;
+    // The tail as eight bytes when they fit: the bytes past the string are
+    // written over by what follows.
+    if (static_cast<uint32_t>(p - out) + 8 <= room)
+        std::memcpy(p, m_tail[code], 8);
+    else
+        std::memcpy(p, m_tail[code], tail);
+    uint32_t c = m_prefix[code];
+    while (p != out) {
+        p -= 8;
+        std::memcpy(p, m_tail[c], 8);
+        c = m_prefix[c];
+    }
+    if (extra)
+        *end = first;  // after the tail, which may have written over it
+}
+
 uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
 {
     uint32_t n = 0;
     // First what is left of a string that crossed the previous call's end.
-    while (m_pendingCount > 0 && n < length)
-        out[n++] = m_pending[--m_pendingCount];
+    if (m_pendingPos < m_pendingEnd) {
+        n = std::min(m_pendingEnd - m_pendingPos, length);
+        std::memcpy(out, m_pending + m_pendingPos, n);
+        m_pendingPos += n;
+    }
     if (n == length || m_status != Status::Going)
         return n;
 
@@ -319,46 +345,43 @@ uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
             extra = 1;
         }
         const unsigned char first = m_first[cur];
-        const uint32_t total = m_length[cur] + extra;
-        if (total <= length - n) {
-            // The whole string fits: written backwards in place.
-            unsigned char* p = out + n + total;
-            if (extra)
-                *--p = first;
-            uint32_t c = cur;
-            while (c > 255) {
-                *--p = m_suffix[c];
-                c = static_cast<uint32_t>(m_prefix[c]);
-            }
-            *--p = static_cast<unsigned char>(c);
+        const uint32_t lengthLess1 = m_lengthLess1[cur];
+        const uint32_t total = lengthLess1 + 1u + extra;
+        const uint32_t room = length - n;
+        if (lengthLess1 < 8 && room >= 9) {
+            // The common short string: one eight-byte step, then the KwKwK
+            // byte (or a byte the next string writes over).
+            unsigned char* dst = out + n;
+            std::memcpy(dst, m_tail[cur], 8);
+            dst[lengthLess1 + 1] = first;
+            n += total;
+        } else if (total <= room) {
+            PutString(cur, total, extra, first, out + n, room);
             n += total;
         } else {
-            // Kept in m_pending, last byte first, and handed out from there.
-            uint32_t k = 0;
-            if (extra)
-                m_pending[k++] = first;
-            uint32_t c = cur;
-            while (c > 255) {
-                m_pending[k++] = m_suffix[c];
-                c = static_cast<uint32_t>(m_prefix[c]);
-            }
-            m_pending[k++] = static_cast<unsigned char>(c);
-            m_pendingCount = k;
-            while (m_pendingCount > 0 && n < length)
-                out[n++] = m_pending[--m_pendingCount];
+            // Kept in m_pending and handed out from there.
+            PutString(cur, total, extra, first, m_pending, sizeof m_pending);
+            std::memcpy(out + n, m_pending, room);
+            n = length;
+            m_pendingPos = room;
+            m_pendingEnd = total;
         }
         if (nextFree < kTableSize) {
+            // After a clear code the first string adds no entry (the end
+            // code's slot is skipped).
             if (previous >= 0) {
-                m_prefix[nextFree] = static_cast<int16_t>(previous);
-                m_suffix[nextFree] = first;
-                m_first[nextFree] = m_first[previous];
-                m_length[nextFree] = static_cast<uint16_t>(m_length[previous] + 1);
-            } else {
-                // The placeholder after a clear code (the end code's slot).
-                m_prefix[nextFree] = -1;
-                m_suffix[nextFree] = first;
-                m_first[nextFree] = first;
-                m_length[nextFree] = 1;
+                const uint32_t p = static_cast<uint32_t>(previous);
+                const uint32_t lengthLess1 = m_lengthLess1[p];
+                if ((lengthLess1 & 7u) == 7u) {
+                    m_prefix[nextFree] = static_cast<uint16_t>(p);
+                    m_tail[nextFree][0] = first;
+                } else {
+                    m_prefix[nextFree] = m_prefix[p];
+                    std::memcpy(m_tail[nextFree], m_tail[p], 8);
+                    m_tail[nextFree][(lengthLess1 & 7u) + 1] = first;
+                }
+                m_lengthLess1[nextFree] = static_cast<uint16_t>(lengthLess1 + 1);
+                m_first[nextFree] = m_first[p];
             }
             ++nextFree;
             // The width grows one code early (when the next free entry
@@ -368,6 +391,10 @@ uint32_t TiffLzwDecoder::Read(unsigned char* out, uint32_t length)
         }
         previous = static_cast<int32_t>(code);
     }
+    // Strings are written in eight-byte steps: the few bytes past the last
+    // one are cleared when the stream stops short of the row's end.
+    if (n < length)
+        std::memset(out + n, 0, std::min<uint32_t>(length - n, 8));
     m_codes = codes;
     m_width = width;
     m_nextFree = nextFree;

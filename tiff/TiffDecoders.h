@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // A strip's stored bytes and how far decoding has got in them.
 struct ByteCursor {
@@ -57,12 +58,20 @@ public:
     bool Read(int width, uint32_t* code)
     {
         if (m_bits < width) {
-            while (m_bits <= 56 && m_next != m_end) {
-                m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
-                m_bits += 8;
+            if (m_end - m_next >= 8) {
+                // Eight bytes at once; the bits below the whole bytes taken
+                // are those the next load puts there again.
+                m_window |= LoadBE64(m_next) >> m_bits;
+                m_next += (63 - m_bits) >> 3;
+                m_bits |= 56;
+            } else {
+                while (m_bits <= 56 && m_next != m_end) {
+                    m_window |= static_cast<uint64_t>(*m_next++) << (56 - m_bits);
+                    m_bits += 8;
+                }
+                if (m_bits < width)
+                    return false;
             }
-            if (m_bits < width)
-                return false;
         }
         *code = static_cast<uint32_t>(m_window >> (64 - width));
         m_window <<= width;
@@ -71,6 +80,19 @@ public:
     }
 
 private:
+    static uint64_t LoadBE64(const unsigned char* p)
+    {
+        uint64_t word = 0;
+#if defined(__BYTE_ORDER__) && defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&word, p, 8);
+        word = __builtin_bswap64(word);
+#else
+        for (int i = 0; i < 8; ++i)
+            word = (word << 8) | p[i];
+#endif
+        return word;
+    }
+
     const unsigned char* m_next;
     const unsigned char* m_end;
     uint64_t m_window = 0;
@@ -98,7 +120,9 @@ public:
     TiffLzwDecoder(const unsigned char* data, uint32_t size);
 
     // Writes up to `length` decoded bytes to `out`; returns how many were
-    // written (fewer only when the stream stopped: see status()).
+    // written (fewer only when the stream stopped: see status()).  After a
+    // short count the (up to 8) bytes just past it are 0; the rest of `out`
+    // is as it was.
     uint32_t Read(unsigned char* out, uint32_t length);
     Status status() const { return m_status; }
     // Whether the strip held no code at all (an empty strip holds no rows).
@@ -109,20 +133,28 @@ public:
     static constexpr uint32_t kTableSize = 4096;
 
 private:
+    // Writes the string of `code` (`total` bytes, `extra` of them the KwKwK
+    // byte `first`) to `out`; `room` bytes from `out` may be written.
+    void PutString(uint32_t code, uint32_t total, uint32_t extra, unsigned char first, unsigned char* out,
+                   uint32_t room) const;
+
     LzwMsbCodeReader m_codes;
     Status m_status = Status::Going;
     bool m_empty = false;
     int m_width = 9;
     uint32_t m_nextFree = 257;
     int32_t m_previous = -1;
-    // Table entries: prefix code, last byte, first byte, length of the string.
-    int16_t m_prefix[kTableSize];
-    unsigned char m_suffix[kTableSize];
+    // Table entries.  A string is kept as its last 1 to 8 bytes (`m_tail`,
+    // (length - 1) % 8 + 1 of them) after the string of `m_prefix`, whose
+    // length is a multiple of 8: it is written eight bytes a step.
+    uint16_t m_prefix[kTableSize];
+    uint16_t m_lengthLess1[kTableSize];
     unsigned char m_first[kTableSize];
-    uint16_t m_length[kTableSize];
-    // The current string's bytes not yet handed out, last byte first.
-    unsigned char m_pending[kTableSize + 1];
-    uint32_t m_pendingCount = 0;
+    unsigned char m_tail[kTableSize][8];
+    // A string that crossed a call's end, and how much of it is handed out.
+    unsigned char m_pending[kTableSize + 8];
+    uint32_t m_pendingPos = 0;
+    uint32_t m_pendingEnd = 0;
 };
 
 // ---- samples -------------------------------------------------------------------------
