@@ -46,6 +46,8 @@ const Case kCases[] = {
     {"png_rgb8_cut_213x67.png", Oracle::Pillow, Rule::Eighth, "png_rgb8_213x67.png", 33},
     // The own LZW decoder, and libtiff's JPEG, stop at the damaged strip.
     {"tiff_lzw_rgb8_badstrip5_40x48.tif", Oracle::Pillow, Rule::FirstMatch, "tiff_lzw_rgb8_40x48.tif", 20},
+    // Palette index 0 is white here: the missing rows are still black.
+    {"tiff_lzw_pal8_badstrip5_40x48.tif", Oracle::Pillow, Rule::FirstMatch, "tiff_lzw_pal8_40x48.tif", 20},
     {"tiff_ycc_jpeg_badstrip1_40x48.tif", Oracle::Vips, Rule::FirstMatch, "tiff_ycc_jpeg_40x48.tif", 16},
     // libtiff reports the damage inside the only strip: the rows before it
     // as libvips shows them (it shows the rest white; libtiff reads 25 rows of

@@ -45,3 +45,14 @@ damage('tiff_lzw_rgb8_40x48.tif', 'tiff_lzw_rgb8_badstrip5_40x48.tif', 5, 0xFF)
 damage('tiff_lzw_rgb8_40x48.tif', 'tiff_lzw_rgb8_badstrip0_40x48.tif', 0, 0xFF)
 damage('tiff_ycc_jpeg_40x48.tif', 'tiff_ycc_jpeg_badstrip1_40x48.tif', 1, 0)
 damage('tiff_ycc_jpeg_40x48.tif', 'tiff_ycc_jpeg_badstrip0_40x48.tif', 0, 0)
+
+# A palette picture whose index 0 is white: rows past a damaged strip must
+# still come out black, not in palette colour 0.
+from PIL import Image
+pal = Image.new('P', (40, 48))
+pal.putpalette([255, 255, 255] + [(i * 37) % 256 for i in range(45)] + [0] * 720)
+pal.putdata([(x // 5 + y // 6) % 16 for y in range(48) for x in range(40)])
+pal.save('src.tif')
+run('tiffcp', '-c', 'lzw', '-r', '4', 'src.tif', 'tiff_lzw_pal8_40x48.tif')
+os.remove('src.tif')
+damage('tiff_lzw_pal8_40x48.tif', 'tiff_lzw_pal8_badstrip5_40x48.tif', 5, 0xFF)
