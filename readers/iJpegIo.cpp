@@ -176,6 +176,8 @@ void LimitPictureBuffers(JpegDecode* d, uint64_t scanBytes)
     d->limitedByFile = half == 0 || limit < half;
     if (!d->limitedByFile)
         limit = half;
+    // The library counts the source buffer too; it is not the picture's.
+    limit += kSourceBuffer;
     d->cinfo.mem->max_memory_to_use = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
 }
 
