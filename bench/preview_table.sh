@@ -59,17 +59,19 @@ make_pictures() {
   )
 }
 
-# runs COMMAND once, output discarded; prints "CPU WALL" or "fail"
+# runs COMMAND once, output discarded; prints "CPU WALL" or "fail" (CPU
+# from the rusage of the finished process, to the microsecond)
+TIMER='import os, subprocess, sys, time
+start = time.perf_counter()
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+wall = time.perf_counter() - start
+print("fail" if status else "%.4f %.4f" % (usage.ru_utime + usage.ru_stime, wall))'
 one_run() {
-  _t="$OUT/time"
-  if /usr/bin/time -f "%U %S %e" -o "$_t" "$@" >/dev/null 2>&1; then
-    awk '{ printf "%.3f %.3f\n", $1 + $2, $3 }' "$_t"
-  else
-    echo fail
-  fi
+  "$PY" -c "$TIMER" "$@"
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # row MODE FILE GOAL PEER-NAME -- PEER COMMAND...
 row() {
@@ -97,7 +99,7 @@ row() {
   fi
   _qc=$(cut -d' ' -f1 "$_q" | median) _qw=$(cut -d' ' -f2 "$_q" | median)
   _pc=$(cut -d' ' -f1 "$_p" | median) _pw=$(cut -d' ' -f2 "$_p" | median)
-  _r=$(awk -v a="$_qc" -v b="$_pc" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+  _r=$(awk -v a="$_qc" -v b="$_pc" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }')
   echo "| $_mode | $_file | $_peer | $_qc | $_qw | $_pc | $_pw | $_r | $_goal |"
 }
 
