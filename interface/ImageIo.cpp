@@ -221,8 +221,10 @@ int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char
     default:
         break;
     }
-    if (dib != nullptr)
+    if (dib != nullptr) {
+        FinishSampledRow(m_pRowPlanes);
         PlaneRowToDib(m_pRowPlanes, dib);
+    }
     return 1;
 }
 
