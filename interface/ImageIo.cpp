@@ -210,6 +210,8 @@ int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char
                 const uint32_t j = m_vColumns[i];
                 out[i] = (source[(j / 8) * mult] >> (7 - (j % 8))) & 1;
             }
+        } else if (mult == 1 && count == m_nWidth) {
+            std::memcpy(out, source, count);  // every column, one byte each
         } else {
             for (size_t i = 0; i < count; ++i)
                 out[i] = source[m_vColumns[i] * mult];
@@ -219,8 +221,10 @@ int CImageIo::SampleRow(uint32_t row, const unsigned char* source, unsigned char
     default:
         break;
     }
-    if (dib != nullptr)
+    if (dib != nullptr) {
+        FinishSampledRow(m_pRowPlanes);
         PlaneRowToDib(m_pRowPlanes, dib);
+    }
     return 1;
 }
 

@@ -124,6 +124,12 @@ protected:
     // for readers that write planes themselves, such as sources stored plane
     // after plane.
     virtual bool SamplesWholeRows() const { return false; }
+    // While building row by row: called by SampleRow on the one-row planes
+    // (`rows[k]`: plane k) of the row just sampled, before it becomes a
+    // 24-bit row, for a reader that finishes plane values of its own.
+    virtual void FinishSampledRow(unsigned char* const* rows) { (void)rows; }
+    // Whether the preview is being built row by row (SamplesWholeRows).
+    bool BuildingByRows() const { return m_pRowBlock != nullptr; }
     // The source columns SampleRow takes for the current source and preview
     // widths (chosen once, then kept).
     const std::vector<uint32_t>& SampledColumns();

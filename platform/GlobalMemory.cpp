@@ -1,6 +1,7 @@
 #include "GlobalMemory.h"
 
 #include <cstdlib>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -32,7 +33,19 @@ void* GlobalAllocZeroed(size_t bytes)
         return nullptr;
     if (g_allocGate != nullptr && !g_allocGate(bytes))
         return nullptr;
-    return std::calloc(1, bytes);
+    void* block = std::calloc(1, bytes);
+#ifdef MADV_HUGEPAGE
+    // A large block (a full-size preview) comes zeroed from fresh pages;
+    // asking for huge pages spares one page fault per 4 KiB as it is filled.
+    constexpr size_t kHuge = 2u << 20;
+    if (block != nullptr && bytes >= 2 * kHuge) {
+        const auto from = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+        const auto to = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHuge - 1);
+        if (to > from)
+            ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
+    return block;
 }
 
 void GlobalFree(void* block) { std::free(block); }

@@ -68,6 +68,77 @@ void CloseDecode(JpegDecode* d)
     }
 }
 
+// The stdio source of the library, with a larger buffer: its Huffman
+// decoder takes its fast path only while a few kilobytes of data are
+// buffered, which a 4 KB buffer leaves most of the time.  The end of the
+// file reads as the library's own source reads it (a warning, then an end
+// of image marker), so damaged files decode alike.
+constexpr size_t kSourceBuffer = 256 * 1024;
+
+struct StreamSource {
+    jpeg_source_mgr pub;
+    FILE* stream;
+    JOCTET* buffer;
+    bool startOfFile;
+};
+
+void InitSource(j_decompress_ptr cinfo)
+{
+    reinterpret_cast<StreamSource*>(cinfo->src)->startOfFile = true;
+}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo)
+{
+    StreamSource* src = reinterpret_cast<StreamSource*>(cinfo->src);
+    size_t n = std::fread(src->buffer, 1, kSourceBuffer, src->stream);
+    if (n == 0) {
+        if (src->startOfFile)
+            ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = n;
+    src->startOfFile = false;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count)
+{
+    if (count <= 0)
+        return;
+    jpeg_source_mgr* src = cinfo->src;
+    while (static_cast<size_t>(count) > src->bytes_in_buffer) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        FillInputBuffer(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// Both from the library's permanent pool, released with the object.
+void StreamSourceFor(j_decompress_ptr cinfo, FILE* stream)
+{
+    auto* src = static_cast<StreamSource*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(StreamSource)));
+    src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                                  JPOOL_PERMANENT, kSourceBuffer));
+    src->stream = stream;
+    src->startOfFile = true;
+    src->pub.init_source = InitSource;
+    src->pub.fill_input_buffer = FillInputBuffer;
+    src->pub.skip_input_data = SkipInputData;
+    src->pub.resync_to_restart = jpeg_resync_to_restart;
+    src->pub.term_source = TermSource;
+    src->pub.bytes_in_buffer = 0;
+    src->pub.next_input_byte = nullptr;
+    cinfo->src = &src->pub;
+}
+
 // Error manager, decompression object and source; the caller has set the
 // jump point already.
 void CreateDecompress(JpegDecode* d)
@@ -76,7 +147,7 @@ void CreateDecompress(JpegDecode* d)
     d->err.pub.error_exit = JpegErrorExit;
     d->created = true;
     jpeg_create_decompress(&d->cinfo);
-    jpeg_stdio_src(&d->cinfo, d->stream);
+    StreamSourceFor(&d->cinfo, d->stream);
 }
 
 // File bytes from the first scan on; call right after jpeg_read_header.
@@ -105,6 +176,8 @@ void LimitPictureBuffers(JpegDecode* d, uint64_t scanBytes)
     d->limitedByFile = half == 0 || limit < half;
     if (!d->limitedByFile)
         limit = half;
+    // The library counts the source buffer too; it is not the picture's.
+    limit += kSourceBuffer;
     d->cinfo.mem->max_memory_to_use = limit > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<long>(limit);
 }
 

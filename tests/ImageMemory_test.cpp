@@ -37,6 +37,24 @@ TEST(ImageAlloc, OneByteBlockIsAlignedZeroedAndCarriesItsBase)
     EXPECT_EQ(block, nullptr);
 }
 
+// Large blocks (full-size previews) take another path through the platform
+// allocator; they are zero from end to end, also when the memory of a block
+// just released and written over comes back.
+TEST(ImageAlloc, LargeBlocksAreZeroedEvenWhenMemoryIsReused)
+{
+    constexpr uint32_t kSize = 9 * 1024 * 1024 + 5;
+    for (int round = 0; round < 2; ++round) {
+        auto* block = static_cast<unsigned char*>(ImageAlloc(kSize, 1));
+        ASSERT_NE(block, nullptr);
+        size_t nonZero = 0;
+        for (uint32_t i = 0; i < kSize; ++i)
+            nonZero += block[i] != 0;
+        EXPECT_EQ(nonZero, 0u) << "round " << round;
+        std::memset(block, 0xA5, kSize);
+        ImageFree(&block);
+    }
+}
+
 TEST(ImageAlloc, TotalSizeIsSizePlus32RoundedDownTo8)
 {
     FakeMemory memory(1024 * MiB, 512 * MiB);

@@ -549,6 +549,47 @@ TEST(JpegIo, DamagedDataStillPreviews)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
+// The reader's source buffer is refilled part-way: marker segments skipped
+// across a refill, and scan data crossing one, decode as the file unpadded.
+TEST(JpegIo, DataCrossingTheSourceBufferDecodesAlike)
+{
+    TempDir dir;
+    constexpr size_t kBuffer = 256 * 1024;
+    for (const char* name : {"jpeg_420.jpg", "jpeg_progressive.jpg", "jpeg_restart.jpg"}) {
+        const std::vector<uint8_t> original = ReadFileBytes(Fixture(name));
+        const size_t sos = FindMarker(original, 0xDA);
+        ASSERT_NE(sos, std::string::npos) << name;
+        // Padding (APP15 segments after SOI) that puts the buffer's end in
+        // the middle of a segment, then a few hundred bytes into the scan.
+        for (size_t padding : {kBuffer + 70000, kBuffer - sos - 300}) {
+            const std::string path = EditedCopy(dir, Fixture(name), "padded.jpg", [&](std::vector<uint8_t>& b) {
+                std::vector<uint8_t> pad;
+                for (size_t left = padding; left > 0;) {
+                    size_t segment = std::min<size_t>(left, 65537);
+                    if (left - segment != 0 && left - segment < 4)
+                        segment -= 4;  // room for the header of one more
+                    const size_t length = segment - 2;  // counts its own two bytes
+                    pad.insert(pad.end(), {0xFF, 0xEF, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+                    pad.resize(pad.size() + length - 2, 0x5A);
+                    left -= segment;
+                }
+                b.insert(b.begin() + 2, pad.begin(), pad.end());
+            });
+            for (int32_t mode : {1, 2}) {
+                ImageSummary want{}, got{};
+                ASSERT_EQ(GetQuorvel(Fixture(name).c_str(), &want, mode, dir.path().c_str()), 1) << name;
+                ASSERT_EQ(GetQuorvel(path.c_str(), &got, mode, dir.path().c_str()), 1) << name << " " << padding;
+                ASSERT_EQ(got.nPreviewWidth, want.nPreviewWidth);
+                ASSERT_EQ(got.nPreviewHeight, want.nPreviewHeight);
+                const size_t bytes = ((static_cast<size_t>(want.nPreviewWidth) * 24 + 31) / 32) * 4 * want.nPreviewHeight;
+                EXPECT_EQ(std::memcmp(got.pPreviewBits, want.pPreviewBits, bytes), 0) << name << " " << padding;
+                ImageFree(&want.pPreviewBits);
+                ImageFree(&got.pPreviewBits);
+            }
+        }
+    }
+}
+
 // Damaged bytes anywhere: never a crash (the sanitizer build checks), and the
 // short cuts agree with the full decode on the result and on every byte.
 TEST(JpegIo, CorruptedFilesDecodeAlikeBothWays)

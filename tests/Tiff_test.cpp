@@ -726,6 +726,43 @@ TEST(TiffPreview, GreyPreviewsShowGreyLevels)
     }
 }
 
+// A full-size grey preview goes row by row into the block, grey levels
+// finished on the way: nothing but the block is as large as a whole plane.
+TEST(TiffPreview, FullSizeGreyPreviewHoldsThePictureOnce)
+{
+    const uint32_t w = 64, h = 400;
+    std::vector<uint8_t> pixels(w / 2 * h);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 7);
+    TiffBuilder b(true);
+    const uint32_t data = b.Blob(pixels);
+    b.Long(TIFF_TAG_IMAGE_WIDTH, w);
+    b.Long(TIFF_TAG_IMAGE_LENGTH, h);
+    b.Short(TIFF_TAG_BITS_PER_SAMPLE, 4);
+    b.Short(TIFF_TAG_PHOTOMETRIC, 0);  // WhiteIsZero
+    b.Long(TIFF_TAG_STRIP_OFFSETS, data);
+    b.Long(TIFF_TAG_STRIP_BYTE_COUNTS, static_cast<uint32_t>(pixels.size()));
+    Loaded f(b.Build());
+    ASSERT_EQ(f.Header(), 1);
+    FakeMemory memory(64 * MiB, 64 * MiB);
+    FakeMemory::requests.clear();
+    Preview p = MakePreview(f.io, true);
+    ASSERT_EQ(p.result, 1);
+    const size_t plane = static_cast<size_t>(AlignedRowBytes(w * 8)) * h;
+    const size_t block = static_cast<size_t>(w) * 3 * h;
+    for (size_t bytes : FakeMemory::requests)
+        EXPECT_TRUE(bytes < plane || bytes >= block) << bytes;
+    for (uint32_t y : {0u, 1u, 217u, h - 1}) {
+        for (uint32_t x : {0u, 1u, 50u, w - 1}) {
+            const uint8_t byte = pixels[y * (w / 2) + x / 2];
+            const uint8_t level = static_cast<uint8_t>(255 - ((x % 2 == 0 ? byte >> 4 : byte & 0x0F) * 17));
+            const uint8_t* px = p.bits.data() + static_cast<size_t>(h - 1 - y) * w * 3 + 3 * x;
+            EXPECT_EQ(px[0], level) << x << "," << y;
+            EXPECT_EQ(px[2], level) << x << "," << y;
+        }
+    }
+}
+
 TEST(TiffFullRead, PlaneTableAndSamplesBeyondTheChannels)
 {
     // RGBA, 2 x 1: alpha dropped, planes m_nRowBytes apart; kinds other than 1

@@ -122,12 +122,16 @@ public:
 
 protected:
     int ReadPreviewRows(unsigned char* const* planes) override;
-    // Chunky colour rows reach the preview only through SampleRow, so it is
-    // built row by row; other layouts write to the planes themselves.
+    // Chunky rows reach the preview only through SampleRow, so it is built
+    // row by row; separate planes, and pixels of several samples under 8
+    // bits (unpacked first), are written to the planes themselves.
     bool SamplesWholeRows() const override
     {
-        return m_bPlanar == 0 && (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK);
+        return m_bPlanar == 0 && (m_nColorMode == COLOR_RGB || m_nColorMode == COLOR_CMYK ||
+                                  m_nBitsPerSample >= 8 || m_nSamplesPerPixel == 1);
     }
+    // Grey levels of 4 bits and WhiteIsZero, finished row by row.
+    void FinishSampledRow(unsigned char* const* rows) override;
 
 private:
     // Checks that the pixel readers can handle the file; 1 when they can,

@@ -57,11 +57,31 @@ void ReverseBits(unsigned char* bytes, uint32_t count)
 
 bool IsColour(const CTiffIo& io) { return io.m_nColorMode == COLOR_RGB || io.m_nColorMode == COLOR_CMYK; }
 
+// Grey previews show grey levels: 4-bit samples are scaled to 0-255 and
+// WhiteIsZero samples are turned round so that 0 shows white (one plane row).
+void FinishGreyLevels(const CTiffIo& io, unsigned char* out)
+{
+    if (io.m_nColorMode != COLOR_GREY)
+        return;
+    const bool four = io.m_nBitsPerSample == 4;
+    const bool invert = io.m_nGreyPhotometric == 0;
+    if (!four && !invert)
+        return;
+    for (uint32_t i = 0; i < io.m_nDibWidth; ++i) {
+        unsigned v = out[i];
+        if (four)
+            v = (v & 0x0F) * 17;
+        if (invert)
+            v = 255 - v;
+        out[i] = static_cast<unsigned char>(v);
+    }
+}
+
 // Samples the rows of a preview into the preview planes.
 class PreviewSink : public CTiffIo::RowSink {
 public:
-    PreviewSink(CTiffIo& io, unsigned char* const* planes)
-        : m_io(io), m_planes(planes), m_rows(FirstMatchIndices(io.m_nHeight, io.m_nDibHeight)),
+    PreviewSink(CTiffIo& io, unsigned char* const* planes, bool byRows)
+        : m_io(io), m_planes(planes), m_byRows(byRows), m_rows(FirstMatchIndices(io.m_nHeight, io.m_nDibHeight)),
           m_stride(AlignedRowBytes(io.m_nDibWidth * 8))
     {
     }
@@ -158,29 +178,17 @@ private:
         return static_cast<uint32_t>(it - m_rows.begin());
     }
 
-    // Grey previews show grey levels: 4-bit samples are scaled to 0-255 and
-    // WhiteIsZero samples are turned round so that 0 shows white.
+    // Rows built straight into the block are finished by the reader itself
+    // (FinishSampledRow) before they become 24-bit rows.
     void FinishGreyRow(uint32_t k)
     {
-        if (m_io.m_nColorMode != COLOR_GREY)
-            return;
-        const bool four = m_io.m_nBitsPerSample == 4;
-        const bool invert = m_io.m_nGreyPhotometric == 0;
-        if (!four && !invert)
-            return;
-        unsigned char* out = m_planes[0] + static_cast<size_t>(k) * m_stride;
-        for (uint32_t i = 0; i < m_io.m_nDibWidth; ++i) {
-            unsigned v = out[i];
-            if (four)
-                v = (v & 0x0F) * 17;
-            if (invert)
-                v = 255 - v;
-            out[i] = static_cast<unsigned char>(v);
-        }
+        if (!m_byRows)
+            FinishGreyLevels(m_io, m_planes[0] + static_cast<size_t>(k) * m_stride);
     }
 
     CTiffIo& m_io;
     unsigned char* const* m_planes;
+    bool m_byRows;
     std::vector<uint32_t> m_rows;
     std::vector<uint32_t> m_columns;
     size_t m_stride;
@@ -625,6 +633,8 @@ int CTiffIo::ReadLzwRows(RowSink& sink)
     return 1;
 }
 
+void CTiffIo::FinishSampledRow(unsigned char* const* rows) { FinishGreyLevels(*this, rows[0]); }
+
 int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
 {
     if (!CheckReadable())
@@ -638,7 +648,7 @@ int CTiffIo::ReadPreviewRows(unsigned char* const* planes)
         return Refuse(Refusal::TiffTooFewSamples);
     if (planes == nullptr)
         return Refuse(Refusal::TiffPlaneTable);
-    PreviewSink sink(*this, planes);
+    PreviewSink sink(*this, planes, BuildingByRows());
     if (!sink.Init())
         return Refuse(Refusal::OutOfMemory);
     if (!ReadRows(sink))
