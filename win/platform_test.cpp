@@ -122,6 +122,20 @@ void TempFiles(const std::string& samples)
     CHECK(::GetFileAttributesA(a.c_str()) != INVALID_FILE_ATTRIBUTES);
     CHECK(DeleteFile(a));
     CHECK(::GetFileAttributesA(a.c_str()) == INVALID_FILE_ATTRIBUTES);
+    // A finished file replaces an existing one in one step (ConvertBWTiff).
+    const std::string target = CreateTempFile(dir, "tmp");
+    const std::string temp = CreateTempFile(dir, "tmp");
+    {
+        CFile t;
+        CHECK(t.Open(temp.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive));
+        t.Write("new", 3);
+    }
+    CHECK(ReplaceWithTempFile(temp, target));
+    CHECK(::GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES);
+    CFile replaced;
+    CHECK(replaced.Open(target.c_str(), CFile::modeRead | CFile::shareDenyWrite) && replaced.GetLength() == 3);
+    replaced.Close();
+    DeleteFile(target);
     // The EPS reader's temporary copy is gone when the call returns.
     const std::set<std::string> before = TempListing();
     ImageSummary s;
