@@ -1,11 +1,13 @@
 # The two commands of the README:
 #   make demo   builds the library and previews the bundled sample pictures into out/
 #   make test   builds the normal and the sanitizer configurations and runs every test in both,
-#               then the overlapping-calls stress test under ThreadSanitizer
+#               then the overlapping-calls stress test under ThreadSanitizer, then the Windows DLL
+#               checks and tests (64-bit Wine)
+#   make dll    cross-builds build-win32/quorvel.dll (i686) and build-win64/ (x86_64, with its host)
 
 JOBS ?= 2
 
-.PHONY: demo test deps build build-asan tsan
+.PHONY: demo test deps build build-asan tsan dll wintest
 
 deps:
 	@echo "== checking build and test packages"
@@ -41,3 +43,24 @@ test: build build-asan
 	QUORVEL_REQUIRE_ORACLES=1 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir build-asan -j$(JOBS) --output-on-failure
 	$(MAKE) tsan
+	$(MAKE) wintest
+
+# The dependencies are cross-built once from Debian's sources into WINDEPS.
+WINDEPS ?= $(CURDIR)/.cache/win-deps
+dll: deps
+	@echo "== cross-building the Windows DLL (build-win32/, build-win64/)"
+	./scripts/win-deps.sh i686 $(WINDEPS)
+	./scripts/win-deps.sh x86_64 $(WINDEPS)
+	cmake -S . -B build-win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(WINDEPS)/i686.cmake
+	cmake --build build-win32 -j$(JOBS)
+	cmake -S . -B build-win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(WINDEPS)/x86_64.cmake
+	cmake --build build-win64 -j$(JOBS)
+
+# Export and import tables of both DLLs; then, under 64-bit Wine, the platform
+# tests and the parity with the Linux library (needs build/).
+wintest: dll build
+	@echo "== Windows checks and tests under 64-bit Wine"
+	cmake --build build -j$(JOBS) --target quorvel_parity_host
+	ctest --test-dir build-win32 --output-on-failure
+	./win/wine.sh start build-win64
+	ctest --test-dir build-win64 --output-on-failure; rc=$$?; ./win/wine.sh stop build-win64; exit $$rc

@@ -14,7 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(QUORVEL_BUILDING)
 #include <windows.h>
 #endif
 
@@ -25,7 +25,7 @@
 #endif
 
 #if defined(_WIN32)
-#define QUORVEL_API __declspec(dllexport)
+#define QUORVEL_API /* exported by the .def file under the decorated names */
 #elif defined(__GNUC__)
 #define QUORVEL_API __attribute__((visibility("default")))
 #else
@@ -84,6 +84,7 @@ QUORVEL_API int QUORVEL_CALL ConvertBWTiff(const char *source, const char *desti
  * memory allocation; the block is released through that base.  A null
  * pointer is ignored.
  */
+#if !defined(_WIN32) || !defined(QUORVEL_BUILDING)
 static inline void QuorvelFreePreview(unsigned char *bits)
 {
     void *base;
@@ -96,6 +97,7 @@ static inline void QuorvelFreePreview(unsigned char *bits)
     free(base);
 #endif
 }
+#endif
 
 #ifdef __cplusplus
 }

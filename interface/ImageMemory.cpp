@@ -31,7 +31,7 @@ void* ImageAlloc(uint32_t size, int bStrict)
     if (total > UINT32_MAX)
         return nullptr;
     const MemoryStatus status = GlobalMemoryStatus();
-    if (total > status.totalPhys)
+    if (total > status.totalPhys || total > LargestImageBlock(status.totalVirtual))
         return nullptr;
     if (total > status.availPhys) {
         if (bStrict ? total > status.totalPhys / 2 : total > kNonStrictLimit)
@@ -58,7 +58,7 @@ void* ImageAllocBlock(uint32_t want, uint32_t unit, uint32_t* granted)
         n -= n % unit;
         return n >= unit;
     };
-    while (8 * n > status.totalPhys) {
+    while (8 * n > status.totalPhys || TotalSize(n) > LargestImageBlock(status.totalVirtual)) {
         if (!shrink())
             return nullptr;
     }

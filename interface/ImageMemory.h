@@ -8,9 +8,16 @@
 
 constexpr uint32_t IMAGE_ALIGN = 8;
 
+// The largest single block a process with `addressSpace` bytes of address
+// space is given: half of it.  A 32-bit Windows process has 2 GiB, already
+// split by the host's modules, heaps and stacks, so its largest free range is
+// rarely much over 1 GiB; asking for more fails late or starves the host.
+constexpr uint64_t LargestImageBlock(uint64_t addressSpace) { return addressSpace / 2; }
+
 // A zero-filled block of `size` usable bytes, or null.  With bStrict set a
 // request beyond the available memory is still granted up to half of the
-// total physical memory; without it only up to 4 MiB.
+// total physical memory; without it only up to 4 MiB.  No block exceeds
+// LargestImageBlock of the process's address space.
 void* ImageAlloc(uint32_t size, int bStrict);
 
 // As large a block as can be had, up to `want` bytes, shrinking by halves in

@@ -8,10 +8,23 @@
 #include "cvt_test.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+
+// The host's record, as a 32-bit host lays it out: 4-byte pointers, fields
+// one after another without gaps.
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(void*) == 4, "the 32-bit DLL has 4-byte pointers");
+#endif
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(ImageSummary) == 40 && offsetof(ImageSummary, fWidthInches) == 0 &&
+                   offsetof(ImageSummary, fHeightInches) == 4 && offsetof(ImageSummary, nPreviewWidth) == 8 &&
+                   offsetof(ImageSummary, nPreviewHeight) == 12 && offsetof(ImageSummary, aReserved) == 16 &&
+                   offsetof(ImageSummary, pPreviewBits) == 32 && offsetof(ImageSummary, nFlag) == 36),
+              "ImageSummary layout of the 32-bit host");
 
 namespace {
 

@@ -137,7 +137,7 @@ bool CFile::Open(const char* fileName, unsigned openFlags)
 
 void CFile::Close()
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         return;
     {
         std::lock_guard<std::mutex> lock(g_shareLock);
@@ -155,7 +155,7 @@ void CFile::Close()
         }
     }
     g_shareClosed.notify_all();
-    ::close(m_hFile);
+    ::close(static_cast<int>(m_hFile));
     m_hFile = -1;
 }
 
@@ -166,12 +166,12 @@ void CFile::Throw(int cause, int osError) const
 
 uint32_t CFile::Read(void* buffer, uint32_t count)
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         Throw(CFileException::generic, EBADF);
     auto* out = static_cast<unsigned char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ssize_t got = ::read(m_hFile, out + done, count - done);
+        const ssize_t got = ::read(static_cast<int>(m_hFile), out + done, count - done);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -186,12 +186,12 @@ uint32_t CFile::Read(void* buffer, uint32_t count)
 
 void CFile::Write(const void* buffer, uint32_t count)
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         Throw(CFileException::generic, EBADF);
     const auto* in = static_cast<const unsigned char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ssize_t put = ::write(m_hFile, in + done, count - done);
+        const ssize_t put = ::write(static_cast<int>(m_hFile), in + done, count - done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -205,10 +205,10 @@ void CFile::Write(const void* buffer, uint32_t count)
 
 uint64_t CFile::Seek(int64_t offset, unsigned from)
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         Throw(CFileException::generic, EBADF);
     int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
-    const off_t pos = ::lseek(m_hFile, static_cast<off_t>(offset), whence);
+    const off_t pos = ::lseek(static_cast<int>(m_hFile), static_cast<off_t>(offset), whence);
     if (pos < 0)
         Throw(CFileException::badSeek, errno);
     return static_cast<uint64_t>(pos);
@@ -216,9 +216,9 @@ uint64_t CFile::Seek(int64_t offset, unsigned from)
 
 uint64_t CFile::GetPosition() const
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         Throw(CFileException::generic, EBADF);
-    const off_t pos = ::lseek(m_hFile, 0, SEEK_CUR);
+    const off_t pos = ::lseek(static_cast<int>(m_hFile), 0, SEEK_CUR);
     if (pos < 0)
         Throw(CFileException::badSeek, errno);
     return static_cast<uint64_t>(pos);
@@ -226,10 +226,10 @@ uint64_t CFile::GetPosition() const
 
 uint64_t CFile::GetLength() const
 {
-    if (m_hFile < 0)
+    if (m_hFile == -1)
         Throw(CFileException::generic, EBADF);
     struct stat st;
-    if (::fstat(m_hFile, &st) != 0)
+    if (::fstat(static_cast<int>(m_hFile), &st) != 0)
         Throw(CFileException::hardIO, errno);
     return static_cast<uint64_t>(st.st_size);
 }

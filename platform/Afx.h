@@ -6,8 +6,15 @@
 #include <cstdint>
 #include <string>
 
-// Directory separator used wherever the library composes paths.
+// Directory separator used wherever the library composes paths, and every
+// character that separates directories in a path it is given.
+#if defined(_WIN32)
+constexpr char PATH_SEP = '\\';
+constexpr const char* PATH_SEPS = "\\/";
+#else
 constexpr char PATH_SEP = '/';
+constexpr const char* PATH_SEPS = "/";
+#endif
 
 class CObject {
 public:
@@ -62,7 +69,7 @@ public:
     // Returns false (and raises nothing) when the file cannot be opened or
     // the sharing rule refuses it.
     bool Open(const char* fileName, unsigned openFlags);
-    bool IsOpen() const { return m_hFile >= 0; }
+    bool IsOpen() const { return m_hFile != -1; }
 
     // Reads up to count bytes; fewer at the end of the file.  Raises
     // CFileException on an I/O error or when the file is not open.
@@ -82,11 +89,11 @@ public:
 private:
     [[noreturn]] void Throw(int cause, int osError) const;
 
-    int m_hFile = -1;
+    intptr_t m_hFile = -1;  // a descriptor, or a Windows handle; -1 when closed
     unsigned m_nShare = 0;
     bool m_bWrite = false;
     uint64_t m_nOpenId = 0;
-    uint64_t m_nDevice = 0;
+    uint64_t m_nDevice = 0;  // device and inode, or volume serial and file index
     uint64_t m_nInode = 0;
     std::string m_strFileName;
 };
@@ -109,8 +116,8 @@ public:
     const char* m_pszAppName;
 };
 
-// Shows a message with a single OK button.  Here the text goes to standard
-// error on one line; tests can capture it.
+// Shows a message with a single OK button: on Windows in a message box, else
+// on standard error on one line; tests can capture it.
 int AfxMessageBox(const std::string& text);
 
 using MessageBoxHook = void (*)(const std::string& text, void* context);

@@ -10,7 +10,7 @@ AllocationGate g_allocGate = nullptr;
 
 MemoryStatus QuerySystem()
 {
-    MemoryStatus status{0, 0};
+    MemoryStatus status{0, 0, static_cast<uint64_t>(UINTPTR_MAX)};
     const long page = ::sysconf(_SC_PAGESIZE);
     const long total = ::sysconf(_SC_PHYS_PAGES);
     const long avail = ::sysconf(_SC_AVPHYS_PAGES);

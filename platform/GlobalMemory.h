@@ -7,6 +7,9 @@
 struct MemoryStatus {
     uint64_t totalPhys;  // bytes of physical memory
     uint64_t availPhys;  // bytes of physical memory available now
+    // Bytes of address space the process may use: 2 GiB for a 32-bit Windows
+    // process, far more than memory in a 64-bit one.
+    uint64_t totalVirtual = UINT64_MAX;
 };
 
 // Snapshot of the machine's physical memory (or the test substitute).

@@ -12,3 +12,8 @@ std::string CreateTempFile(const std::string& directory, const char* prefix);
 
 // Removes the file; returns false when it could not be removed.
 bool DeleteFile(const std::string& path);
+
+// Puts the finished temporary file in the place of `target` in one step,
+// with the permissions of the file it replaces (or of a new file); false
+// when it could not.
+bool ReplaceWithTempFile(const std::string& temp, const std::string& target);

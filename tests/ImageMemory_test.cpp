@@ -221,3 +221,27 @@ TEST(ImageBlock, ReleasesOnScopeExitAndHandsOverOnRelease)
 }
 
 }  // namespace
+
+// A 32-bit Windows process: 2 GiB of address space on a machine with 8 GiB
+// free.  No block past 1 GiB is asked of the platform, whatever the memory.
+TEST(ImageAlloc, ThirtyTwoBitAddressSpaceCapsOneBlockAtOneGiB)
+{
+    constexpr uint64_t GiB = 1024 * MiB;
+    static_assert(LargestImageBlock(2 * GiB) == GiB, "a 32-bit process gets at most 1 GiB at once");
+    FakeMemory memory(8 * GiB, 8 * GiB, 2 * GiB);
+    memory.FailAll(true);  // only the requests are of interest
+    EXPECT_EQ(ImageAlloc(static_cast<uint32_t>(GiB - 32), 1), nullptr);
+    ASSERT_EQ(FakeMemory::requests.size(), 1u);
+    EXPECT_EQ(FakeMemory::requests[0], GiB);
+    FakeMemory::requests.clear();
+    EXPECT_EQ(ImageAlloc(static_cast<uint32_t>(GiB - 31 + 8), 1), nullptr);
+    EXPECT_EQ(ImageAlloc(static_cast<uint32_t>(3 * GiB), 1), nullptr);
+    EXPECT_TRUE(FakeMemory::requests.empty());
+    // The shrinking allocator starts at or below the cap.
+    uint32_t granted = 7;
+    EXPECT_EQ(ImageAllocBlock(static_cast<uint32_t>(3 * GiB), 1000, &granted), nullptr);
+    ASSERT_FALSE(FakeMemory::requests.empty());
+    EXPECT_LE(FakeMemory::requests[0], GiB);
+    EXPECT_GT(FakeMemory::requests[0], GiB / 2);
+    EXPECT_EQ(granted, 0u);
+}

@@ -48,9 +48,10 @@ void Collect(const std::string& text, void* context)
 
 uint64_t g_total = 0;
 uint64_t g_avail = 0;
+uint64_t g_space = UINT64_MAX;
 bool g_failAll = false;
 
-MemoryStatus FakeStatus() { return MemoryStatus{g_total, g_avail}; }
+MemoryStatus FakeStatus() { return MemoryStatus{g_total, g_avail, g_space}; }
 bool Gate(size_t bytes)
 {
     FakeMemory::requests.push_back(bytes);
@@ -63,10 +64,11 @@ MessageCapture::~MessageCapture() { SetMessageBoxHook(nullptr, nullptr); }
 
 std::vector<size_t> FakeMemory::requests;
 
-FakeMemory::FakeMemory(uint64_t total, uint64_t avail)
+FakeMemory::FakeMemory(uint64_t total, uint64_t avail, uint64_t addressSpace)
 {
     g_total = total;
     g_avail = avail;
+    g_space = addressSpace;
     g_failAll = false;
     requests.clear();
     SetMemoryStatusSource(&FakeStatus);

@@ -41,7 +41,7 @@ public:
 // Substitutes the memory status while alive; optionally fails allocations.
 class FakeMemory {
 public:
-    FakeMemory(uint64_t total, uint64_t avail);
+    FakeMemory(uint64_t total, uint64_t avail, uint64_t addressSpace = UINT64_MAX);
     ~FakeMemory();
     // Every allocation request fails; the sizes asked for are recorded.
     void FailAll(bool fail);

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -30,43 +29,12 @@ private:
 
 std::string DirectoryOf(const std::string& path)
 {
-    const size_t slash = path.rfind(PATH_SEP);
+    const size_t slash = path.find_last_of(PATH_SEPS);
     if (slash == std::string::npos)
         return ".";
     if (slash == 0)
         return std::string(1, PATH_SEP);
     return path.substr(0, slash);
-}
-
-// The process's file-creation mask, read without changing it: setting it to
-// learn it would race with files created meanwhile on other threads.
-mode_t CurrentUmask()
-{
-    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, f) != nullptr)
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(f);
-        if (found)
-            return static_cast<mode_t>(mask & 0777);
-    }
-    return 022;  // the usual mask, when the kernel does not say
-}
-
-// Gives the new file the permissions of the file it replaces, or those a
-// newly created file would get.
-void CopyPermissions(const std::string& temp, const std::string& destination)
-{
-    struct stat st;
-    mode_t mode;
-    if (::stat(destination.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode = 0666 & ~CurrentUmask();
-    }
-    ::chmod(temp.c_str(), mode);
 }
 
 int Convert(const char* source, const char* destination, uint32_t colour)
@@ -130,8 +98,7 @@ int Convert(const char* source, const char* destination, uint32_t colour)
     if (!io.WriteImage())
         return 0;
     io.m_file.Close();
-    CopyPermissions(temp, target);
-    if (std::rename(temp.c_str(), target.c_str()) != 0)
+    if (!ReplaceWithTempFile(temp, target))
         return 0;
     guard.Release();
     return 1;

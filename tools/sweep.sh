@@ -13,7 +13,7 @@
 #
 # DIR: the test suites of Debian's source packages, fetched with a private
 # deb-src list (no change to the system's apt sources), e.g. Pillow's:
-#   mkdir -p /tmp/apt/lists/partial && echo 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main' >/tmp/apt/src.list
+#   mkdir -p /tmp/apt/lists/partial && echo 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] MIRROR bookworm main' >/tmp/apt/src.list   # MIRROR: the URI of /etc/apt/sources.list.d/debian.sources
 #   O="-o Dir::Etc::SourceList=/tmp/apt/src.list -o Dir::Etc::SourceParts=/dev/null -o Dir::State::Lists=/tmp/apt/lists"
 #   apt-get $O update && apt-get $O source --download-only pillow
 #   tar xJf pillow_9.4.0.orig.tar.xz pillow-9.4.0/Tests/images && mkdir -p realworld && mv pillow-9.4.0/Tests/images realworld/pillow
