@@ -10,17 +10,9 @@ find_package(TIFF REQUIRED)
 find_library(QUORVEL_LZMA lzma REQUIRED)
 find_library(QUORVEL_ZSTD zstd REQUIRED)
 
-file(GLOB QUORVEL_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp
-  ${CMAKE_SOURCE_DIR}/interface/*.cpp
-  ${CMAKE_SOURCE_DIR}/colour/*.cpp
-  ${CMAKE_SOURCE_DIR}/tiff/*.cpp
-  ${CMAKE_SOURCE_DIR}/readers/*.cpp
-  ${CMAKE_SOURCE_DIR}/library/*.cpp)
+file(GLOB QUORVEL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp ${QUORVEL_LAYER_SOURCES})
 add_library(quorvel_obj OBJECT ${QUORVEL_SOURCES})
-target_include_directories(quorvel_obj PUBLIC
-  ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/interface
-  ${CMAKE_SOURCE_DIR}/colour ${CMAKE_SOURCE_DIR}/tiff ${CMAKE_SOURCE_DIR}/readers ${CMAKE_SOURCE_DIR}/library)
+target_include_directories(quorvel_obj PUBLIC ${QUORVEL_INCLUDE_DIRS})
 target_compile_definitions(quorvel_obj PUBLIC QUORVEL_BUILDING QUORVEL_HAVE_LIBTIFF)
 target_link_libraries(quorvel_obj PUBLIC TIFF::TIFF ${QUORVEL_LZMA} ${QUORVEL_ZSTD} JPEG::JPEG PNG::PNG
   ZLIB::ZLIB gdi32 user32 kernel32)
