@@ -24,7 +24,7 @@ bool ByteSource::Refill()
     return m_held != 0;
 }
 
-size_t ByteSource::Take(unsigned char* out, size_t count)
+size_t ByteSource::TakeAcross(unsigned char* out, size_t count)
 {
     size_t got = 0;
     while (got < count) {
@@ -39,7 +39,7 @@ size_t ByteSource::Take(unsigned char* out, size_t count)
     return got;
 }
 
-bool ByteSource::Skip(uint64_t count)
+bool ByteSource::SkipAcross(uint64_t count)
 {
     const uint64_t at = Position();
     if (count > m_end - at) {

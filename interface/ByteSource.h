@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class ByteSource {
 public:
@@ -25,11 +26,26 @@ public:
     }
 
     // Copies up to `count` next bytes to `out`; how many (fewer only at the end).
-    size_t Take(unsigned char* out, size_t count);
+    size_t Take(unsigned char* out, size_t count)
+    {
+        if (count <= m_held - m_at) {  // the common case: all buffered
+            std::memcpy(out, m_buffer + m_at, count);
+            m_at += static_cast<uint32_t>(count);
+            return count;
+        }
+        return TakeAcross(out, count);
+    }
 
     // Passes over `count` bytes without reading them; false (and at the end)
     // when the range holds fewer.
-    bool Skip(uint64_t count);
+    bool Skip(uint64_t count)
+    {
+        if (count <= m_held - m_at) {
+            m_at += static_cast<uint32_t>(count);
+            return true;
+        }
+        return SkipAcross(count);
+    }
 
     // Moves to file offset `at`, clamped to the range; inside the buffered
     // bytes nothing is read again.
@@ -56,6 +72,8 @@ public:
 private:
     // Reads the next buffer from the file; false at the end.
     bool Refill();
+    size_t TakeAcross(unsigned char* out, size_t count);
+    bool SkipAcross(uint64_t count);
 
     CFile& m_file;
     unsigned char* m_buffer;
