@@ -1,6 +1,7 @@
 #include "iBmpIo.h"
 
 #include "ByteOrder.h"
+#include "ByteSource.h"
 #include "PictureBounds.h"
 
 #include <cstring>
@@ -51,43 +52,6 @@ bool IsOs2Header(uint32_t size)
     return size >= kOs2HeaderMinBytes && size <= kOs2HeaderMaxBytes && size != kInfoHeaderBytes &&
            size != 52 && size != 56;
 }
-
-// The run-length stream: bytes from the pixel data offset to the end of
-// the file, read a chunk at a time.
-class RleStream {
-public:
-    RleStream(CFile& file, uint64_t start, uint64_t end, unsigned char* buffer)
-        : m_file(file), m_next(start), m_end(end), m_buffer(buffer)
-    {
-    }
-    // The next byte, or -1 when the data is exhausted.
-    int Next()
-    {
-        if (m_at == m_have) {
-            if (m_next >= m_end)
-                return -1;
-            const uint64_t left = m_end - m_next;
-            const uint32_t want = left < kRleChunk ? static_cast<uint32_t>(left) : kRleChunk;
-            m_file.Seek(static_cast<int64_t>(m_next), CFile::begin);
-            m_have = m_file.Read(m_buffer, want);
-            m_at = 0;
-            m_next += want;
-            if (m_have == 0) {
-                m_next = m_end;
-                return -1;
-            }
-        }
-        return m_buffer[m_at++];
-    }
-
-private:
-    CFile& m_file;
-    uint64_t m_next;
-    uint64_t m_end;
-    unsigned char* m_buffer;
-    uint32_t m_at = 0;
-    uint32_t m_have = 0;
-};
 
 }  // namespace
 
@@ -438,7 +402,7 @@ int CBmpIo::ReadRunLengthRows(uint32_t h, unsigned char* const* planes)
     const std::vector<uint32_t> rows = FirstMatchIndices(m_nHeight, h);
     const uint64_t length = m_file.GetLength();
     const uint64_t start = m_fileHeader.bfOffBits;
-    RleStream stream(m_file, start < length ? start : length, length, chunk.get());
+    ByteSource stream(m_file, chunk.get(), kRleChunk, start, length);
     const bool rle4 = m_infoHeader.biCompression == kRle4;
 
     // The stream walks stored rows y in stored order; only the rows the

@@ -1,6 +1,7 @@
 #include "iGifIo.h"
 
 #include "ByteOrder.h"
+#include "ByteSource.h"
 #include "DefaultPalette.h"
 #include "GifLzw.h"
 #include "PictureBounds.h"
@@ -19,8 +20,8 @@ constexpr uint8_t kTrailer = 0x3B;    // ';'
 // A sub-block of length 0, or the end of the file, ends the data.
 class GifSubBlocks : public GifByteSource {
 public:
-    GifSubBlocks(CFile* file, unsigned char* buffer, uint32_t size)
-        : m_file(file), m_buffer(buffer), m_size(size) {}
+    GifSubBlocks(CFile& file, unsigned char* buffer, uint32_t size)
+        : m_bytes(file, buffer, size, file.GetPosition(), file.GetLength()) {}
 
     size_t Read(uint8_t* out, size_t count) override
     {
@@ -34,17 +35,16 @@ public:
                 }
                 m_left = length;
             }
-            if (m_pos == m_count) {
-                m_pos = 0;
-                m_count = m_file->Read(m_buffer, m_size);
-                if (m_count == 0) {
-                    m_ended = true;
-                    break;
-                }
+            // Runs of buffered bytes are handed over whole.
+            uint32_t held = 0;
+            const unsigned char* run = m_bytes.Buffered(&held);
+            if (held == 0) {
+                m_ended = true;
+                break;
             }
-            const size_t k = std::min<size_t>({count - got, m_left, m_count - m_pos});
-            std::memcpy(out + got, m_buffer + m_pos, k);
-            m_pos += static_cast<uint32_t>(k);
+            const size_t k = std::min<size_t>({count - got, m_left, held});
+            std::memcpy(out + got, run, k);
+            m_bytes.Advance(static_cast<uint32_t>(k));
             m_left -= static_cast<uint32_t>(k);
             got += k;
         }
@@ -54,22 +54,15 @@ public:
     // The next byte of the file, through the read-ahead buffer.
     bool FileByte(uint8_t* byte)
     {
-        if (m_pos == m_count) {
-            m_pos = 0;
-            m_count = m_file->Read(m_buffer, m_size);
-            if (m_count == 0)
-                return false;
-        }
-        *byte = m_buffer[m_pos++];
+        const int b = m_bytes.Next();
+        if (b < 0)
+            return false;
+        *byte = static_cast<uint8_t>(b);
         return true;
     }
 
 private:
-    CFile* m_file;
-    unsigned char* m_buffer;
-    uint32_t m_size;
-    uint32_t m_pos = 0;
-    uint32_t m_count = 0;
+    ByteSource m_bytes;
     uint32_t m_left = 0;  // bytes left in the current sub-block
     bool m_ended = false;
 };
@@ -256,7 +249,7 @@ int CGifIo::DecodeLzw(unsigned char* bits, bool* complete)
     ImageBlock<> buffer;
     if (!row.Alloc(m_nWidth, 0) || !buffer.Alloc(readAhead, 0))
         return Refuse(Refusal::OutOfMemory);
-    GifSubBlocks source(&m_file, buffer.get(), readAhead);
+    GifSubBlocks source(m_file, buffer.get(), readAhead);
     uint8_t minimum = 0;
     if (!source.FileByte(&minimum))
         return Refuse(Refusal::Truncated);

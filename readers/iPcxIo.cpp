@@ -141,22 +141,6 @@ int CPcxIo::ReadHeader()
     return 1;
 }
 
-int CPcxIo::Refill()
-{
-    m_nBufferStart += m_nBufferFill;
-    m_nBufferAt = 0;
-    m_nBufferFill = 0;
-    if (m_nBufferStart >= m_nDataEnd)
-        return -1;
-    const uint64_t left = m_nDataEnd - m_nBufferStart;
-    const uint32_t want = left < m_nBufferSize ? static_cast<uint32_t>(left) : m_nBufferSize;
-    m_file.Seek(static_cast<int64_t>(m_nBufferStart), CFile::begin);
-    m_nBufferFill = m_file.Read(m_buffer.get(), want);
-    if (m_nBufferFill == 0)
-        return -1;
-    return m_buffer[m_nBufferAt++];
-}
-
 // A run that passes the end of the row goes on in the next row, as
 // ImageMagick, libvips and netpbm read it.  A count of 0 gives nothing.
 bool CPcxIo::DecodeRow(unsigned char* row)
@@ -188,7 +172,7 @@ bool CPcxIo::DecodeRow(unsigned char* row)
         std::memset(row + produced, value, count);
         produced += count;
     }
-    m_nDataPos = m_nBufferStart + m_nBufferAt - kHeaderBytes;
+    m_nDataPos = m_source->Position() - kHeaderBytes;
     return complete;
 }
 
@@ -229,7 +213,7 @@ bool CPcxIo::SkipRow()
         }
         counted += count;
     }
-    m_nDataPos = m_nBufferStart + m_nBufferAt - kHeaderBytes;
+    m_nDataPos = m_source->Position() - kHeaderBytes;
     return complete;
 }
 
@@ -297,12 +281,10 @@ int CPcxIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     if (!block.Alloc(preview.bytes, 1) || !row.Alloc(rowBytes, 1))
         return Refuse(Refusal::OutOfMemory);
     const uint64_t dataBytes = bounds.dataBytes;
-    m_nBufferSize = dataBytes < kReadAhead ? static_cast<uint32_t>(dataBytes) : kReadAhead;
-    if (!m_buffer.Alloc(m_nBufferSize, 0))
+    const uint32_t bufferSize = dataBytes < kReadAhead ? static_cast<uint32_t>(dataBytes) : kReadAhead;
+    if (!m_buffer.Alloc(bufferSize, 0))
         return Refuse(Refusal::OutOfMemory);
-    m_nBufferStart = kHeaderBytes;
-    m_nBufferFill = 0;
-    m_nBufferAt = 0;
+    m_source.emplace(m_file, m_buffer.get(), bufferSize, kHeaderBytes, m_nDataEnd);
     m_nDataPos = 0;
     m_nCarryCount = 0;
 
@@ -324,6 +306,7 @@ int CPcxIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
             if (!SkipRow())
                 break;
     }
+    m_source.reset();
     m_buffer.reset();
     if (m_nMissingRows != 0 && fullSize)
         return Refuse(Refusal::RowsMissing);

@@ -4,9 +4,11 @@
 // plane lines shorter than the picture give its first columns.
 #pragma once
 
+#include "ByteSource.h"
 #include "ImageIo.h"
 
 #include <cstdint>
+#include <optional>
 
 class CPcxIo : public CImageIo {
 public:
@@ -36,13 +38,7 @@ private:
     // most `total` bytes, written to `row` unless it is null); its length.
     uint32_t CarriedRun(unsigned char* row, uint32_t total);
     // Next encoded byte, or -1 at the end of the data.
-    int NextByte()
-    {
-        if (m_nBufferAt < m_nBufferFill)
-            return m_buffer[m_nBufferAt++];
-        return Refill();
-    }
-    int Refill();
+    int NextByte() { return m_source->Next(); }
     // Blue, green, red of column x of a decoded row.
     void FormPixel(const unsigned char* row, uint32_t x, unsigned char* bgr) const;
 
@@ -56,8 +52,5 @@ private:
     uint64_t m_nDataEnd = 0;    // file offset where the encoded data ends
     // Read-ahead over the encoded data: the file is read in large blocks.
     ImageBlock<> m_buffer;
-    uint32_t m_nBufferSize = 0;
-    uint64_t m_nBufferStart = 0;  // file offset of the buffer's first byte
-    uint32_t m_nBufferFill = 0;
-    uint32_t m_nBufferAt = 0;
+    std::optional<ByteSource> m_source;
 };

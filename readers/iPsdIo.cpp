@@ -1,6 +1,7 @@
 #include "iPsdIo.h"
 
 #include "ByteOrder.h"
+#include "ByteSource.h"
 #include "PictureBounds.h"
 
 #include <cmath>
@@ -136,35 +137,6 @@ struct MemorySource {
     uint32_t size;
     uint32_t at = 0;
     int Next() { return at < size ? data[at++] : -1; }
-};
-
-// Bytes of a PackBits stream read ahead from the file, up to its end.
-class FileSource {
-public:
-    FileSource(CFile& file, unsigned char* buffer, uint32_t capacity)
-        : m_file(file), m_buf(buffer), m_capacity(capacity) {}
-    int Next()
-    {
-        if (m_pos >= m_count) {
-            if (m_ended)
-                return -1;
-            m_count = m_file.Read(m_buf, m_capacity);
-            m_pos = 0;
-            if (m_count < m_capacity)
-                m_ended = true;
-            if (m_count == 0)
-                return -1;
-        }
-        return m_buf[m_pos++];
-    }
-
-private:
-    CFile& m_file;
-    unsigned char* m_buf;
-    uint32_t m_capacity;
-    uint32_t m_pos = 0;
-    uint32_t m_count = 0;
-    bool m_ended = false;
 };
 
 // Decodes one row of `count` bytes.  A literal or run that would pass the
@@ -575,10 +547,9 @@ int CPsdIo::ReadPackBitsInOrder(unsigned char* const* planes)
     const uint64_t start = m_nDataStart + 2ull * m_nSamplesPerPixel * m_nHeight;
     if (start > length || taken == 0)
         return 1;
-    m_file.Seek(static_cast<int64_t>(start), CFile::begin);
     // One stream through every channel; rows not needed are decoded and
     // dropped, and decoding stops after the last needed row.
-    FileSource src(m_file, buffer.get(), kStreamBuffer);
+    ByteSource src(m_file, buffer.get(), kStreamBuffer, start, length);
     std::vector<uint32_t> filled(taken, 0);
     bool ended = false;
     for (uint32_t c = 0; c < m_nChannels && !ended; ++c) {

@@ -1,6 +1,7 @@
 #include "iTgaIo.h"
 
 #include "ByteOrder.h"
+#include "ByteSource.h"
 #include "PictureBounds.h"
 #include "StepPreview.h"
 
@@ -89,8 +90,7 @@ class TgaRunLengthRows : public TgaRowSource {
 public:
     TgaRunLengthRows(CFile& file, uint64_t start, uint32_t width, uint32_t pixelBytes, unsigned char* buffer,
                      uint32_t bufferBytes)
-        : m_file(file), m_nWidth(width), m_nPixelBytes(pixelBytes), m_pBuffer(buffer),
-          m_nBufferBytes(bufferBytes), m_nPosition(start), m_nLength(file.GetLength())
+        : m_nWidth(width), m_nPixelBytes(pixelBytes), m_source(file, buffer, bufferBytes, start, file.GetLength())
     {
     }
     bool ReadRow(uint32_t index, unsigned char* row) override
@@ -148,65 +148,14 @@ private:
 
     // Copies the next `count` encoded bytes to `out`; false when the file
     // ends first.
-    bool Take(unsigned char* out, size_t count)
-    {
-        while (count != 0) {
-            if (m_nAt == m_nHeld && !Refill())
-                return false;
-            const size_t n = count < m_nHeld - m_nAt ? count : m_nHeld - m_nAt;
-            std::memcpy(out, m_pBuffer + m_nAt, n);
-            m_nAt += static_cast<uint32_t>(n);
-            out += n;
-            count -= n;
-        }
-        return true;
-    }
-
+    bool Take(unsigned char* out, size_t count) { return m_source.Take(out, count) == count; }
     // Passes over the next `count` encoded bytes, seeking past those not
     // yet read; false when the file ends first.
-    bool Skip(size_t count)
-    {
-        const size_t held = m_nHeld - m_nAt;
-        if (count <= held) {
-            m_nAt += static_cast<uint32_t>(count);
-            return true;
-        }
-        count -= held;
-        m_nAt = m_nHeld = 0;
-        if (m_nPosition > m_nLength || count > m_nLength - m_nPosition)
-            return false;
-        m_nPosition += count;
-        m_bSeek = true;
-        return true;
-    }
+    bool Skip(size_t count) { return m_source.Skip(count); }
 
-    bool Refill()
-    {
-        if (m_nPosition >= m_nLength)
-            return false;
-        const uint64_t left = m_nLength - m_nPosition;
-        const uint32_t want = left < m_nBufferBytes ? static_cast<uint32_t>(left) : m_nBufferBytes;
-        if (m_bSeek || !m_bStarted)
-            m_file.Seek(static_cast<int64_t>(m_nPosition), CFile::begin);
-        m_bSeek = false;
-        m_bStarted = true;
-        m_nAt = 0;
-        m_nHeld = m_file.Read(m_pBuffer, want);
-        m_nPosition += m_nHeld;
-        return m_nHeld != 0;
-    }
-
-    CFile& m_file;
     uint32_t m_nWidth;
     uint32_t m_nPixelBytes;
-    unsigned char* m_pBuffer;
-    uint32_t m_nBufferBytes;
-    uint64_t m_nPosition;  // file offset of the byte after the buffered ones
-    uint64_t m_nLength;
-    uint32_t m_nAt = 0;    // next buffered byte
-    uint32_t m_nHeld = 0;  // buffered bytes
-    bool m_bSeek = false;
-    bool m_bStarted = false;
+    ByteSource m_source;
     bool m_bEnded = false;
     uint32_t m_nNextRow = 0;
     // The packet in progress: pixels it still holds, and for a run its pixel.
