@@ -13,11 +13,10 @@
 
 namespace {
 
-// Greatest expansions of the codecs: two PackBits bytes repeat one byte at
-// most 128 times; a CCITT code gives at most 278 pixels a bit (white make-up
-// 1664 in 6 bits); an LZW code of at least 9 bits gives at most the 4096
+// Greatest expansions of the codecs besides PackBits (PACKBITS_MOST_EXPANSION):
+// a CCITT code gives at most 278 pixels a bit (white make-up 1664 in 6
+// bits); an LZW code of at least 9 bits gives at most the 4096
 // bytes of the longest string the table holds.
-constexpr uint64_t PACKBITS_EXPANSION = 64;
 constexpr uint64_t CCITT_EXPANSION = 278;
 constexpr uint64_t LZW_EXPANSION = 4096 * 8 / 9 + 1;
 
@@ -252,7 +251,7 @@ uint64_t CTiffIo::MostExpansion() const
 {
     switch (m_nCompression) {
     case TIFF_COMPRESSION_PACKBITS:
-        return PACKBITS_EXPANSION;
+        return PACKBITS_MOST_EXPANSION;
     case TIFF_COMPRESSION_CCITT:
         return CCITT_EXPANSION;
     case TIFF_COMPRESSION_LZW:
