@@ -47,6 +47,26 @@ bool PreviewBlockBytes(uint32_t width, uint32_t height, uint32_t* bytes)
     return MulSize(stride, height, bytes);
 }
 
+Refusal AllocPreviewBlock(uint32_t width, uint32_t height, ImageBlock<>& block)
+{
+    uint32_t blockBytes = 0;
+    if (!PreviewBlockBytes(width, height, &blockBytes))
+        return Refusal::PictureTooLarge;
+    if (!block.Alloc(blockBytes, 1))
+        return Refusal::OutOfMemory;
+    return Refusal::None;
+}
+
+bool ColourModeOfSamples(uint32_t samples, int32_t* mode)
+{
+    switch (samples) {
+    case 1: *mode = COLOR_GREY; return true;
+    case 3: *mode = COLOR_RGB; return true;
+    case 4: *mode = COLOR_CMYK; return true;
+    default: return false;
+    }
+}
+
 CImageIo::~CImageIo() { ImageFree(&m_pPalette); }
 
 int CImageIo::ReadHeader() { return 0; }
@@ -415,12 +435,9 @@ int CImageIo::FillPreviewBlock(unsigned char** bits)
     if (channels < needed)
         return Refuse(Refusal::UnsupportedColour);
 
-    uint32_t blockBytes = 0;
-    if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes))
-        return Refuse(Refusal::PictureTooLarge);
     ImageBlock<> block;
-    if (!block.Alloc(blockBytes, 1))
-        return Refuse(Refusal::OutOfMemory);
+    if (const Refusal why = AllocPreviewBlock(m_nDibWidth, m_nDibHeight, block); why != Refusal::None)
+        return Refuse(why);
 
     if (SamplesWholeRows()) {
         if (!FillPreviewBlockByRows(block.get()))

@@ -35,6 +35,14 @@ std::vector<uint32_t> FirstMatchIndices(uint32_t n, uint32_t m);
 // the size does not fit in 32 bits.
 bool PreviewBlockBytes(uint32_t width, uint32_t height, uint32_t* bytes);
 
+// Allocates such a preview block into `block`: Refusal::None, PictureTooLarge
+// when its size does not fit in 32 bits, or OutOfMemory.
+Refusal AllocPreviewBlock(uint32_t width, uint32_t height, ImageBlock<>& block);
+
+// The ColorMode of pictures of 1 (grey), 3 (RGB) or 4 (CMYK) samples a
+// pixel; false for any other count.
+bool ColourModeOfSamples(uint32_t samples, int32_t* mode);
+
 class CImageIo : public CObject {
 public:
     CImageIo() = default;

@@ -218,12 +218,9 @@ int CGifIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     if (minimum < 1 || minimum > GifLzwDecoder::kMaxCodeBits - 1)
         return Refuse(Refusal::GifLzwCodeSize);
 
-    uint32_t blockBytes = 0;
-    if (!PreviewBlockBytes(m_nDibWidth, m_nDibHeight, &blockBytes))
-        return Refuse(Refusal::PictureTooLarge);
     ImageBlock<> block;
-    if (!block.Alloc(blockBytes, 1))
-        return Refuse(Refusal::OutOfMemory);
+    if (const Refusal failed = AllocPreviewBlock(m_nDibWidth, m_nDibHeight, block); failed != Refusal::None)
+        return Refuse(failed);
     bool complete = false;
     if (!DecodeLzw(block.get(), &complete))
         return 0;

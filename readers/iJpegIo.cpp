@@ -389,19 +389,8 @@ int CJpegIo::ReadHeader()
         m_fYRes = 72.0f;
     }
 
-    switch (header.components) {
-    case 1:
-        m_nColorMode = COLOR_GREY;
-        break;
-    case 3:
-        m_nColorMode = COLOR_RGB;
-        break;
-    case 4:
-        m_nColorMode = COLOR_CMYK;
-        break;
-    default:
+    if (!ColourModeOfSamples(header.components, &m_nColorMode))
         return Refuse(Refusal::UnsupportedColour);
-    }
     m_nDataBytes = header.dataBytes;
     m_nLeastBits = header.leastBits;
     m_nSamplesPerPixel = static_cast<uint16_t>(header.components);

@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "ByteSource.h"
 #include "PictureBounds.h"
+#include "TiffDecoders.h"
 
 #include <cmath>
 #include <cstring>
@@ -12,8 +13,6 @@ namespace {
 constexpr uint32_t kHeaderBytes = 26;
 constexpr uint32_t kColourTableBytes = 768;
 constexpr uint16_t kResolutionResource = 1005;
-// Most bytes one PackBits byte can become (a 2-byte run of 128).
-constexpr uint64_t kPackBitsExpansion = 128;
 // Read-ahead of the in-order PackBits decoder.
 constexpr uint32_t kStreamBuffer = 64 * 1024;
 
@@ -139,40 +138,6 @@ struct MemorySource {
     int Next() { return at < size ? data[at++] : -1; }
 };
 
-// Decodes one row of `count` bytes.  A literal or run that would pass the
-// row is cut at its end; the unread bytes of a cut literal begin the next
-// row.  False when the source ends first.
-template <class Source>
-bool UnpackRow(Source& src, unsigned char* out, uint32_t count)
-{
-    uint32_t done = 0;
-    while (done < count) {
-        const int header = src.Next();
-        if (header < 0)
-            return false;
-        if (header < 128) {
-            uint32_t n = static_cast<uint32_t>(header) + 1;
-            if (n > count - done)
-                n = count - done;
-            for (uint32_t k = 0; k < n; ++k) {
-                const int v = src.Next();
-                if (v < 0)
-                    return false;
-                out[done++] = static_cast<unsigned char>(v);
-            }
-        } else if (header > 128) {
-            uint32_t n = 257 - static_cast<uint32_t>(header);
-            const int v = src.Next();
-            if (v < 0)
-                return false;
-            if (n > count - done)
-                n = count - done;
-            std::memset(out + done, v, n);
-            done += n;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -333,7 +298,7 @@ int CPsdIo::MakeDib(int32_t* width, int32_t* height, unsigned char** bits)
     bounds.height = m_nHeight;
     bounds.bitsPerPixel = static_cast<uint32_t>(m_nDepth) * m_nSamplesPerPixel;
     bounds.dataBytes = data;
-    bounds.expansion = m_nCompression == 1 ? kPackBitsExpansion : 1;
+    bounds.expansion = m_nCompression == 1 ? PACKBITS_MOST_EXPANSION : 1;
     bounds.fullSize = m_bFullSize != 0;
     const Refusal fits = CheckPictureBounds(bounds);
     if (fits != Refusal::None)
@@ -525,7 +490,7 @@ int CPsdIo::ReadPackBitsByTable(unsigned char* const* planes)
                 return -1;
             position = span.at + span.count;
             MemorySource src{packed.get(), span.count};
-            if (!UnpackRow(src, row.get(), d))
+            if (UnpackPackBitsRow(src, row.get(), d) < d)
                 return -1;  // the row needs more bytes than its count
             TakeRow(c, i, row.get(), planes);
         }
@@ -555,7 +520,7 @@ int CPsdIo::ReadPackBitsInOrder(unsigned char* const* planes)
     for (uint32_t c = 0; c < m_nChannels && !ended; ++c) {
         uint32_t next = 0;
         for (uint32_t k = 0; k < m_nHeight && next < taken; ++k) {
-            if (!UnpackRow(src, row.get(), d)) {
+            if (UnpackPackBitsRow(src, row.get(), d) < d) {
                 ended = true;
                 break;
             }

@@ -88,19 +88,8 @@ int CSctIo::ReadHeader()
         return Refuse(Refusal::Truncated);
 
     m_nUnits = head[1024];
-    switch (head[1025]) {
-    case 1:
-        m_nColorMode = COLOR_GREY;
-        break;
-    case 3:
-        m_nColorMode = COLOR_RGB;
-        break;
-    case 4:
-        m_nColorMode = COLOR_CMYK;
-        break;
-    default:
+    if (!ColourModeOfSamples(head[1025], &m_nColorMode))
         return Refuse(Refusal::SctSeparations);
-    }
     m_nSamplesPerPixel = head[1025];
     m_nChannels = head[1025];
 

@@ -82,6 +82,18 @@ TEST(TiffPackBits, ShortStripsStopAtTheirEnd)
     EXPECT_TRUE(e.in.AtEnd());
 }
 
+TEST(TiffPackBits, MostExpansionIsOneRepeatPerTwoBytes)
+{
+    // The plausibility bound of TIFF and PSD: repeats of 128 bytes are the
+    // densest coding, 64 decoded bytes per stored byte and no more.
+    Strip d({0x81, 7, 0x81, 9});
+    const std::vector<uint8_t> row = d.PackBits(256);
+    EXPECT_EQ(d.end, RowEnd::Whole);
+    EXPECT_EQ(row.size(), d.in.size * PACKBITS_MOST_EXPANSION);
+    EXPECT_EQ(row[127], 7);
+    EXPECT_EQ(row[128], 9);
+}
+
 // ---- CCITT modified Huffman ---------------------------------------------------
 
 // Packs a string of '0'/'1' (spaces ignored) into bytes, most significant first.

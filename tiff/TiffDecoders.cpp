@@ -10,33 +10,20 @@
 
 // ---- PackBits -----------------------------------------------------------------
 
+namespace {
+
+// The stored bytes of a strip as a PackBits source.
+struct CursorSource {
+    ByteCursor& in;
+    int Next() { return in.pos < in.size ? in.data[in.pos++] : -1; }
+};
+
+}  // namespace
+
 RowEnd DecodePackBitsRow(ByteCursor& in, unsigned char* row, uint32_t rowLength)
 {
-    uint32_t i = 0;
-    while (i < rowLength && in.pos < in.size) {
-        const uint32_t n = in.data[in.pos++];
-        if (n == 128)
-            continue;
-        if (n > 128) {
-            if (in.pos >= in.size)
-                break;
-            const unsigned char b = in.data[in.pos++];
-            uint32_t k = 257 - n;
-            if (k > rowLength - i)
-                k = rowLength - i;  // the rest of the repeat is dropped
-            std::memset(row + i, b, k);
-            i += k;
-        } else {
-            uint32_t k = n + 1;
-            if (k > rowLength - i)
-                k = rowLength - i;  // bytes beyond the row stay in the strip
-            if (k > in.size - in.pos)
-                k = in.size - in.pos;
-            std::memcpy(row + i, in.data + in.pos, k);
-            in.pos += k;
-            i += k;
-        }
-    }
+    CursorSource src{in};
+    const uint32_t i = UnpackPackBitsRow(src, row, rowLength);
     // A row cut short by the end of the strip is blank past its last byte,
     // not left with the previous row's bytes.
     if (i < rowLength) {

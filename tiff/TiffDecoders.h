@@ -27,6 +27,49 @@ enum class RowEnd {
 
 // ---- PackBits -----------------------------------------------------------------
 
+// Most decoded bytes one stored PackBits byte can become: a two-byte repeat
+// gives at most 128 bytes, a literal fewer bytes than it stores.  Every
+// PackBits reader (TIFF, PSD) gives it to the plausibility check as the
+// expansion of the bytes the file holds.
+constexpr uint64_t PACKBITS_MOST_EXPANSION = 64;
+
+// The one PackBits row decoder, over any source whose Next() gives the next
+// stored byte or -1 at its end.  Decodes one row of `count` bytes: a repeat
+// that would pass the row is cut at its end and loses its rest; the unread
+// bytes of a cut literal begin the next row.  Returns the bytes written:
+// fewer than `count` when the source ends first (the rest is untouched).
+template <class Source>
+uint32_t UnpackPackBitsRow(Source& src, unsigned char* out, uint32_t count)
+{
+    uint32_t done = 0;
+    while (done < count) {
+        const int header = src.Next();
+        if (header < 0)
+            return done;
+        if (header < 128) {
+            uint32_t n = static_cast<uint32_t>(header) + 1;
+            if (n > count - done)
+                n = count - done;
+            for (uint32_t k = 0; k < n; ++k) {
+                const int v = src.Next();
+                if (v < 0)
+                    return done;
+                out[done++] = static_cast<unsigned char>(v);
+            }
+        } else if (header > 128) {
+            uint32_t n = 257 - static_cast<uint32_t>(header);
+            const int v = src.Next();
+            if (v < 0)
+                return done;
+            if (n > count - done)
+                n = count - done;
+            for (uint32_t k = 0; k < n; ++k)
+                out[done++] = static_cast<unsigned char>(v);
+        }
+    }
+    return done;
+}
+
 // Decodes one row of `rowLength` bytes.  A repeat that runs past the row end
 // loses its rest; literal bytes past the row end stay in the strip as the
 // next row's control bytes.  Never reads past the cursor's range.
