@@ -136,6 +136,14 @@ struct MemorySource {
     uint32_t size;
     uint32_t at = 0;
     int Next() { return at < size ? data[at++] : -1; }
+    size_t Take(unsigned char* out, size_t count)
+    {
+        const size_t left = at < size ? size - at : 0;
+        const size_t n = count < left ? count : left;
+        std::memcpy(out, data + at, n);
+        at += static_cast<uint32_t>(n);
+        return n;
+    }
 };
 
 

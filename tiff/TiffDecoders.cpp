@@ -16,6 +16,14 @@ namespace {
 struct CursorSource {
     ByteCursor& in;
     int Next() { return in.pos < in.size ? in.data[in.pos++] : -1; }
+    size_t Take(unsigned char* out, size_t count)
+    {
+        const size_t left = in.pos < in.size ? in.size - in.pos : 0;
+        const size_t n = count < left ? count : left;
+        std::memcpy(out, in.data + in.pos, n);
+        in.pos += static_cast<uint32_t>(n);
+        return n;
+    }
 };
 
 }  // namespace

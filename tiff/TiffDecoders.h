@@ -34,7 +34,8 @@ enum class RowEnd {
 constexpr uint64_t PACKBITS_MOST_EXPANSION = 64;
 
 // The one PackBits row decoder, over any source whose Next() gives the next
-// stored byte or -1 at its end.  Decodes one row of `count` bytes: a repeat
+// stored byte or -1 at its end, and whose Take(out, n) copies up to n next
+// bytes and says how many (fewer only at its end).  Decodes one row of `count` bytes: a repeat
 // that would pass the row is cut at its end and loses its rest; the unread
 // bytes of a cut literal begin the next row.  Returns the bytes written:
 // fewer than `count` when the source ends first (the rest is untouched).
@@ -50,12 +51,10 @@ uint32_t UnpackPackBitsRow(Source& src, unsigned char* out, uint32_t count)
             uint32_t n = static_cast<uint32_t>(header) + 1;
             if (n > count - done)
                 n = count - done;
-            for (uint32_t k = 0; k < n; ++k) {
-                const int v = src.Next();
-                if (v < 0)
-                    return done;
-                out[done++] = static_cast<unsigned char>(v);
-            }
+            const uint32_t got = static_cast<uint32_t>(src.Take(out + done, n));
+            done += got;
+            if (got < n)
+                return done;
         } else if (header > 128) {
             uint32_t n = 257 - static_cast<uint32_t>(header);
             const int v = src.Next();
@@ -63,8 +62,8 @@ uint32_t UnpackPackBitsRow(Source& src, unsigned char* out, uint32_t count)
                 return done;
             if (n > count - done)
                 n = count - done;
-            for (uint32_t k = 0; k < n; ++k)
-                out[done++] = static_cast<unsigned char>(v);
+            std::memset(out + done, v, n);
+            done += n;
         }
     }
     return done;
